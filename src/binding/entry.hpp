@@ -1,0 +1,39 @@
+#pragma once
+// The frame every entry point runs in: bind `filename`, read the file, run the call,
+// and turn every failure into the Python exception the caller sees.
+
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "binding/arguments.hpp"
+#include "binding/check.hpp"
+#include "binding/panic.hpp"
+#include "binding/read_file.hpp"
+#include "binding/ref.hpp"
+
+namespace binding {
+
+// `parse_and_convert` takes the file's text over and returns the result object.
+template <typename ParseAndConvert>
+PyObject* call_with_file(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames, ParseAndConvert parse_and_convert) noexcept {
+    try {
+        std::vector<PyObject*> slots = extract_arguments_fastcall(description, args, nargs, kwnames);
+        std::string_view path = extract_str(slots[0], description.positional_parameter_names[0]);
+        std::string text = read_to_string(path);
+        Ref result = parse_and_convert(std::move(text));
+        return result.release();
+    } catch (const CheckFailure& failure) {
+        set_panic(failure.message());
+    } catch (const PythonErrorSet&) {
+        // already set
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        PyErr_NoMemory();
+    }
+    return nullptr;
+}
+
+}  // namespace binding

@@ -1,0 +1,44 @@
+#include "binding/panic.hpp"
+
+#include "binding/ref.hpp"
+
+namespace binding {
+namespace {
+
+constexpr const char* kPanicName = "pyo3_runtime.PanicException";
+constexpr const char* kPanicDoc =
+    "\n"
+    "The exception raised when native code called from Python fails an internal check.\n"
+    "\n"
+    "Like SystemExit, this exception is derived from BaseException so that\n"
+    "it will typically propagate all the way through the stack and cause the\n"
+    "Python interpreter to exit.\n";
+
+// Created at first use and kept for the rest of the process; guarded by the interpreter lock.
+PyObject* panic_type = nullptr;
+
+PyObject* get_panic_type() {
+    if (!panic_type) {
+        PyObject* type = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException, nullptr);
+        // Creating the type can run Python code; another thread may have won meanwhile.
+        if (panic_type) {
+            Py_XDECREF(type);
+        } else {
+            panic_type = type;
+        }
+    }
+    return panic_type;
+}
+
+}  // namespace
+
+void set_panic(std::string_view message) {
+    PyObject* type = get_panic_type();
+    if (!type) return;
+    Ref text = Ref::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (!text) return;
+    PyErr_SetObject(type, text.get());
+}
+
+}  // namespace binding

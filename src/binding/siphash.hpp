@@ -1,0 +1,70 @@
+#pragma once
+// SipHash-1-3: one compression round per word, three finalisation rounds.
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace binding {
+
+struct SipKey {
+    uint64_t k0;
+    uint64_t k1;
+};
+
+class SipHasher13 {
+public:
+    explicit SipHasher13(SipKey key)
+        : v0_(key.k0 ^ 0x736f6d6570736575ull),
+          v1_(key.k1 ^ 0x646f72616e646f6dull),
+          v2_(key.k0 ^ 0x6c7967656e657261ull),
+          v3_(key.k1 ^ 0x7465646279746573ull) {}
+
+    void write(std::string_view bytes) {
+        for (unsigned char byte : bytes) push(byte);
+    }
+    void push(unsigned char byte) {
+        tail_ |= uint64_t{byte} << (8 * (length_ % 8));
+        ++length_;
+        if (length_ % 8 == 0) {
+            compress(tail_);
+            tail_ = 0;
+        }
+    }
+    uint64_t finish() {
+        compress(tail_ | (uint64_t{length_ & 0xFF} << 56));
+        v2_ ^= 0xFF;
+        round();
+        round();
+        round();
+        return v0_ ^ v1_ ^ v2_ ^ v3_;
+    }
+
+private:
+    static uint64_t rotl(uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
+    void round() {
+        v0_ += v1_; v1_ = rotl(v1_, 13); v1_ ^= v0_; v0_ = rotl(v0_, 32);
+        v2_ += v3_; v3_ = rotl(v3_, 16); v3_ ^= v2_;
+        v0_ += v3_; v3_ = rotl(v3_, 21); v3_ ^= v0_;
+        v2_ += v1_; v1_ = rotl(v1_, 17); v1_ ^= v2_; v2_ = rotl(v2_, 32);
+    }
+    void compress(uint64_t word) {
+        v3_ ^= word;
+        round();
+        v0_ ^= word;
+    }
+
+    uint64_t v0_, v1_, v2_, v3_;
+    uint64_t tail_ = 0;
+    uint64_t length_ = 0;
+};
+
+// The hash of a str key: its bytes, then a 0xFF terminator byte.
+inline uint64_t hash_key(SipKey key, std::string_view text) {
+    SipHasher13 hasher(key);
+    hasher.write(text);
+    hasher.push(0xFF);
+    return hasher.finish();
+}
+
+}  // namespace binding

@@ -1,0 +1,55 @@
+#pragma once
+// Strict UTF-8 validation: no overlong forms, no surrogates, nothing above U+10FFFF.
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace binding {
+
+inline bool is_valid_utf8(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        // Most output files are ASCII: skip it eight bytes at a time.
+        while (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull) break;
+            p += 8;
+        }
+        if (p == end) break;
+        unsigned char lead = *p;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        auto continuation = [](unsigned char b) { return (b & 0xC0) == 0x80; };
+        long left = end - p;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            if (left < 2 || !continuation(p[1])) return false;
+            p += 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            if (left < 3) return false;
+            unsigned char b1 = p[1];
+            bool ok = lead == 0xE0 ? (b1 >= 0xA0 && b1 <= 0xBF)
+                      : lead == 0xED ? (b1 >= 0x80 && b1 <= 0x9F)
+                                     : continuation(b1);
+            if (!ok || !continuation(p[2])) return false;
+            p += 3;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            if (left < 4) return false;
+            unsigned char b1 = p[1];
+            bool ok = lead == 0xF0 ? (b1 >= 0x90 && b1 <= 0xBF)
+                      : lead == 0xF4 ? (b1 >= 0x80 && b1 <= 0x8F)
+                                     : continuation(b1);
+            if (!ok || !continuation(p[2]) || !continuation(p[3])) return false;
+            p += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace binding

@@ -1,0 +1,99 @@
+#include "binding/values.hpp"
+
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+#if __has_include(<sys/random.h>)
+#include <sys/random.h>
+#endif
+
+#include "binding/check.hpp"
+#include "binding/io_error.hpp"
+
+namespace binding {
+namespace {
+
+struct ThreadKeys {
+    bool seeded = false;
+    SipKey next{};
+};
+
+thread_local ThreadKeys thread_keys;
+
+uint64_t little_endian_u64(const unsigned char* bytes) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+// Each map takes the thread's current pair; k0 then moves on by one.
+SipKey take_key_pair() {
+    if (!thread_keys.seeded) {
+        unsigned char seed[16];
+        if (getentropy(seed, sizeof seed) != 0) {
+            fail("unexpected random generation error: " + os_error_text(errno));
+        }
+        thread_keys.next = {little_endian_u64(seed), little_endian_u64(seed + 8)};
+        thread_keys.seeded = true;
+    }
+    SipKey key = thread_keys.next;
+    ++thread_keys.next.k0;
+    return key;
+}
+
+std::string repr_text(PyObject* object) {
+    if (!object) return "None";
+    Ref repr = Ref::steal(PyObject_Repr(object));
+    const char* text = repr ? PyUnicode_AsUTF8(repr.get()) : nullptr;
+    if (!text) {
+        PyErr_Clear();
+        return "<unprintable>";
+    }
+    return text;
+}
+
+// Takes the pending error over and describes it for a failure message.
+std::string describe_pending_error() {
+    Ref error = Ref::steal(PyErr_GetRaisedException());
+    if (!error) {
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        error = Ref::steal(PyErr_GetRaisedException());
+    }
+    Ref traceback = Ref::steal(PyException_GetTraceback(error.get()));
+    return "PyErr { type: " + repr_text(reinterpret_cast<PyObject*>(Py_TYPE(error.get()))) +
+           ", value: " + repr_text(error.get()) + ", traceback: " + repr_text(traceback.get()) + " }";
+}
+
+}  // namespace
+
+Ref created(PyObject* object, std::source_location at) {
+    if (!object) {
+        if (PyErr_Occurred()) PyErr_Print();
+        fail("Python API call failed", at);
+    }
+    return Ref::steal(object);
+}
+
+FieldMap::FieldMap() : key_(take_key_pair()) {}
+
+void FieldMap::insert(std::string_view key, Ref value) {
+    size_t slot = hash_key(key_, key) % kSlots;
+    while (slots_[slot].value && slots_[slot].key != key) slot = (slot + 1) % kSlots;
+    if (!slots_[slot].value) ++size_;
+    slots_[slot].key = key;
+    slots_[slot].value = std::move(value);  // an earlier value is released here
+}
+
+Ref FieldMap::to_dict() const {
+    Ref dict = created(PyDict_New());
+    for (const Slot& slot : slots_) {
+        if (!slot.value) continue;
+        Ref key = str_object(slot.key);
+        if (PyDict_SetItem(dict.get(), key.get(), slot.value.get()) != 0) {
+            fail("Failed to set_item on dict: " + describe_pending_error());
+        }
+    }
+    return dict;
+}
+
+}  // namespace binding
