@@ -215,6 +215,8 @@ def header_after_contribution(fields):
     pytest.param(composition_section(*block()[:3], row(NUMBERS), *block()[3:]), "Table divider expected",
                  id="fourth header row"),
     pytest.param(composition_section(*block()[:3]), "Table divider expected", id="section rule for divider"),
+    pytest.param(composition_section(*block(*SIX[:1], SIX[1] + ["9.9"], *SIX[2:])), "Table divider expected",
+                 id="seven-field energy row"),
     pytest.param(composition_section(*block()[:1], end=()), "Table divider expected", id="input ends after number row"),
     pytest.param(composition_section(*block()[:2], end=()), "Table divider expected", id="input ends after energy row"),
     pytest.param(composition_section(*block()[:3], end=()), "Table divider expected", id="input ends after occupation row"),
@@ -332,17 +334,12 @@ def test_first_failure_in_table_order_wins(write_file, table, message):
 
 
 @pytest.mark.parametrize("table", [
-    pytest.param(block(*SIX[:1], SIX[1] + ["junk"], *SIX[2:]), id="energy row with extra text"),
-    pytest.param(block(*SIX[:2], SIX[2] + ["junk"], *SIX[3:]), id="occupation row with extra text"),
-    pytest.param(block(*SIX[:3], [SIX[3][0] + ["7.0", "junk"]]), id="contribution row with extra values"),
+    pytest.param(block(energies=ENERGIES + ["9.9"]), id="energy row with six texts"),
+    pytest.param(block(occupations=OCCUPATIONS + ["junk"]), id="occupation row with six texts"),
+    pytest.param(block(rows=[ROWS[0] + ["7.0", "junk"], ROWS[1]]), id="contribution row with extra values"),
 ])
 def test_extra_texts_are_ignored(write_file, table):
-    assert parse(write_file, composition_section(*table)) == {"orbital_contributions": expected(*SIX)}
-
-
-def test_energy_row_with_six_texts_under_five_numbers(write_file):
-    text = composition_section(*block(energies=ENERGIES + ["9.9"]))
-    assert parse(write_file, text) == {"orbital_contributions": expected()}
+    assert parse(write_file, composition_section(*table)) == {"orbital_contributions": expected()}
 
 
 def one_value_section(where, text):
