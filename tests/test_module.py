@@ -350,3 +350,27 @@ def test_result_keys_and_their_order(write_file):
     assert dumps == {json.dumps(expected, sort_keys=True)}
     orders = {tuple(element) for result in results for element in result["soc_matrix"]["eigenvectors"][0]["elements"]}
     assert len(orders) > 1, "every element dict lists its keys in the same order"
+
+
+OUT_OF_MEMORY = """
+import resource, sys, skav_rs
+resource.setrlimit(resource.RLIMIT_AS, (2 << 30, resource.RLIM_INFINITY))
+for path in sys.argv[1:]:
+    try:
+        skav_rs.parse_tddft(path)
+    except MemoryError:
+        print("MemoryError")
+    else:
+        print("parsed")
+"""
+
+
+@pytest.mark.skipif(sys.platform != "linux", reason="address-space limits as on Linux")
+def test_memory_that_cannot_be_obtained_raises_memory_error(write_file, tmp_path):
+    huge = tmp_path / "sparse.out"
+    with open(huge, "wb") as file:
+        file.truncate(16 << 30)  # sparse: takes no disk space
+    proc = run_python(OUT_OF_MEMORY, str(huge), write_file(GOOD))
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.decode().split() == ["MemoryError", "parsed"]
+    assert proc.stderr == b""
