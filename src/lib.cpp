@@ -19,14 +19,14 @@ const FunctionDescription kParseTDDFT{"parse_tddft", {"filename"}, 1};
 const FunctionDescription kParseCASSCF{"parse_casscf", {"filename"}, 1};
 
 PyObject* parse_tddft(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return binding::call_with_file(kParseTDDFT, args, nargs, kwnames, [](std::string text) {
+    return binding::call_with_file(kParseTDDFT, args, nargs, kwnames, [](binding::Text text) {
         outputs::tddft::TDDFTOutput output = parsers::tddft::parse_tddft(std::move(text));
         return outputs::tddft::to_object(output);
     });
 }
 
 PyObject* parse_casscf(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return binding::call_with_file(kParseCASSCF, args, nargs, kwnames, [](std::string text) {
+    return binding::call_with_file(kParseCASSCF, args, nargs, kwnames, [](binding::Text text) {
         std::optional<outputs::casscf::CASSCFOutput> output = parsers::casscf::parse_casscf(std::move(text));
         // No composition section is an ordinary answer, not a failure.
         if (!output) return Ref::borrow(Py_None);

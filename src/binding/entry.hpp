@@ -21,7 +21,7 @@ PyObject* call_with_file(const FunctionDescription& description, PyObject* const
     try {
         std::vector<PyObject*> slots = extract_arguments_fastcall(description, args, nargs, kwnames);
         std::string_view path = extract_str(slots[0], description.positional_parameter_names[0]);
-        std::string text = read_to_string(path);
+        Text text = read_to_string(path);
         Ref result = parse_and_convert(std::move(text));
         return result.release();
     } catch (const CheckFailure& failure) {

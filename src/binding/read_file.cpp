@@ -1,5 +1,6 @@
 #include "binding/read_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,9 @@
 
 namespace binding {
 namespace {
+
+// Some systems refuse single reads of 2 GiB or more.
+constexpr size_t kMaxRead = size_t{1} << 30;
 
 [[noreturn]] void fail_read(const std::string& error_text,
                             std::source_location at = std::source_location::current()) {
@@ -39,37 +43,34 @@ int open_read_only(const std::string& path) {
 }
 
 // Reads to the end of the file; the size only presizes, since files can grow or lie (FIFOs, /proc).
-std::string read_all(int fd) {
-    std::string text;
+Text read_all(int fd) {
     struct stat status;
-    size_t capacity = 0;
-    if (::fstat(fd, &status) == 0 && status.st_size > 0) capacity = static_cast<size_t>(status.st_size);
-    size_t length = 0;
+    size_t expected = 0;
+    if (::fstat(fd, &status) == 0 && status.st_size > 0) expected = static_cast<size_t>(status.st_size);
     // One byte beyond the expected size, so that reaching the end needs no second buffer.
-    text.resize(capacity + 1);
+    Text text = Text::with_capacity(expected + 1);
     for (;;) {
-        if (length == text.size()) text.resize(text.size() < 4096 ? 8192 : text.size() * 2);
-        ssize_t n = ::read(fd, text.data() + length, text.size() - length);
+        if (text.size() == text.capacity()) text.reserve(text.capacity() < 4096 ? 8192 : text.capacity() * 2);
+        ssize_t n = ::read(fd, text.end(), std::min(text.capacity() - text.size(), kMaxRead));
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
             fail_read(os_error_text(errno));
         }
-        length += static_cast<size_t>(n);
+        text.grow_size(static_cast<size_t>(n));
     }
-    text.resize(length);
     return text;
 }
 
 }  // namespace
 
-std::string read_to_string(std::string_view path) {
+Text read_to_string(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) {
         fail_read(simple_error_text("InvalidInput", "file name contained an unexpected NUL byte"));
     }
     FileDescriptor file(open_read_only(std::string(path)));
-    std::string text = read_all(file.get());
-    if (!is_valid_utf8(text)) {
+    Text text = read_all(file.get());
+    if (!is_valid_utf8(text.view())) {
         fail_read(simple_error_text("InvalidData", "stream did not contain valid UTF-8"));
     }
     return text;

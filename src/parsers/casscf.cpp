@@ -45,7 +45,7 @@ token::Contribution tokenize_contribution(std::string_view line) {
     return row;
 }
 
-void append_text_list(std::string& out, const std::vector<std::string>& texts) {
+void append_text_list(std::string& out, const std::vector<std::string_view>& texts) {
     out += '[';
     for (size_t i = 0; i < texts.size(); ++i) {
         if (i > 0) out += ", ";
@@ -54,7 +54,7 @@ void append_text_list(std::string& out, const std::vector<std::string>& texts) {
     out += ']';
 }
 
-std::optional<std::string_view> text_at(const std::vector<std::string>& texts, size_t i) {
+std::optional<std::string_view> text_at(const std::vector<std::string_view>& texts, size_t i) {
     if (i < texts.size()) return texts[i];
     return std::nullopt;
 }
@@ -94,8 +94,8 @@ void add_contribution_row(std::vector<Orbital>& orbitals, const token::Contribut
     for (size_t k = 0; k < orbitals.size(); ++k) {
         outputs::casscf::Contribution contribution;
         contribution.atom_nr = read_u32(row.atom_nr);
-        contribution.element = row.element;
-        contribution.orbital_type = row.orbital_type;
+        contribution.element.assign(row.element);
+        contribution.orbital_type.assign(row.orbital_type);
         contribution.contribution = read_f32(expect(text_at(row.values, k)));
         orbitals[k].contributions.push_back(std::move(contribution));
     }
@@ -130,8 +130,8 @@ std::string text_form(const Token& token) {
         }
         std::string operator()(const token::Contribution& row) const {
             std::string out = "Contribution(";
-            for (const std::string* text : {&row.atom_nr, &row.element, &row.orbital_type}) {
-                binding::append_quoted(out, *text);
+            for (std::string_view text : {row.atom_nr, row.element, row.orbital_type}) {
+                binding::append_quoted(out, text);
                 out += ", ";
             }
             append_text_list(out, row.values);
@@ -154,19 +154,15 @@ Token tokenize_composition_line(std::string_view line) {
 }
 
 std::vector<Token> scan_composition_section(LineCursor& lines) {
-    enum class State { BeforeTable, InTable };
-    State state = State::BeforeTable;
     std::vector<Token> tokens;
+    // Before the table only the underline counts; the table starts one line after it.
+    if (!lines.next_heading(kUnderline)) return tokens;
+    lines.next();
     while (std::optional<std::string_view> line = lines.next()) {
-        if (state == State::InTable) {
-            tokens.push_back(tokenize_composition_line(*line));
-            if (std::holds_alternative<token::SectionDivider>(tokens.back())) return tokens;
-        }
-        // The table starts one line after the underline, also when an underline repeats inside it.
-        if (is_heading(*line, kUnderline)) {
-            lines.next();
-            state = State::InTable;
-        }
+        tokens.push_back(tokenize_composition_line(*line));
+        if (std::holds_alternative<token::SectionDivider>(tokens.back())) return tokens;
+        // An underline repeated inside the table also skips the line after it.
+        if (is_heading(*line, kUnderline)) lines.next();
     }
     return tokens;
 }
@@ -189,15 +185,11 @@ std::vector<Orbital> assemble_orbitals(std::vector<Token> tokens) {
     return result;
 }
 
-std::optional<CASSCFOutput> parse_casscf(std::string text) {
-    LineCursor lines(text);
-    while (std::optional<std::string_view> line = lines.next()) {
-        if (is_heading(*line, kCompositionHeading)) {
-            std::vector<Token> tokens = scan_composition_section(lines);
-            return CASSCFOutput{assemble_orbitals(std::move(tokens))};
-        }
-    }
-    return std::nullopt;
+std::optional<CASSCFOutput> parse_casscf(binding::Text text) {
+    LineCursor lines(text.view());
+    if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
+    std::vector<Token> tokens = scan_composition_section(lines);
+    return CASSCFOutput{assemble_orbitals(std::move(tokens))};
 }
 
 }  // namespace parsers::casscf

@@ -7,18 +7,20 @@
 #include <variant>
 #include <vector>
 
+#include "binding/text.hpp"
 #include "outputs/casscf.hpp"
 #include "parsers/lines.hpp"
 
 namespace parsers::casscf {
 
+// Token texts are views into the input text, which outlives the tokens.
 namespace token {
 struct TableHeader {
-    std::vector<std::string> texts;
+    std::vector<std::string_view> texts;
 };
 struct Contribution {
-    std::string atom_nr, element, orbital_type;
-    std::vector<std::string> values;
+    std::string_view atom_nr, element, orbital_type;
+    std::vector<std::string_view> values;
 };
 struct TableDivider {};
 struct EmptyLine {};
@@ -39,6 +41,6 @@ std::vector<Token> scan_composition_section(LineCursor& lines);
 std::vector<outputs::casscf::Orbital> assemble_orbitals(std::vector<Token> tokens);
 
 // Takes the text over and frees it before returning; no record when there is no section.
-std::optional<outputs::casscf::CASSCFOutput> parse_casscf(std::string text);
+std::optional<outputs::casscf::CASSCFOutput> parse_casscf(binding::Text text);
 
 }  // namespace parsers::casscf

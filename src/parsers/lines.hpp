@@ -2,36 +2,12 @@
 // Shared text tools: the line cursor, Unicode White_Space, fields and the heading test.
 // All work on valid UTF-8 and hand out views into the text, never copies.
 
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
 
 namespace parsers {
-
-// Reads a text front to back as lines. A line ends at "\n" (a "\r" before it goes too);
-// text after the last "\n" is a final line, kept as it is.
-class LineCursor {
-public:
-    explicit LineCursor(std::string_view text) : rest_(text) {}
-
-    std::optional<std::string_view> next() {
-        if (rest_.empty()) return std::nullopt;
-        const void* newline = std::memchr(rest_.data(), '\n', rest_.size());
-        if (!newline) {
-            std::string_view last = rest_;
-            rest_ = {};
-            return last;
-        }
-        size_t end = static_cast<size_t>(static_cast<const char*>(newline) - rest_.data());
-        std::string_view line = rest_.substr(0, end);
-        rest_.remove_prefix(end + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        return line;
-    }
-
-private:
-    std::string_view rest_;
-};
 
 // Byte length of the White_Space character that starts at `at`, or 0 if it is none.
 inline size_t whitespace_length(std::string_view text, size_t at) noexcept {
@@ -90,6 +66,106 @@ inline std::string_view trim_end(std::string_view text) noexcept {
 }
 
 inline std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
+
+// The first occurrence of `needle` (two bytes long at least) in `text`, or nullptr.
+// Sixteen candidate positions at a time: those whose first and last bytes both match
+// are compared whole. Portable vector code (GCC and Clang, SSE2 or NEON).
+inline const char* find_text(std::string_view text, std::string_view needle) noexcept {
+    const size_t n = needle.size();
+    if (text.size() < n) return nullptr;
+    const char* p = text.data();
+    const char* const last_start = text.data() + (text.size() - n);  // the last candidate
+    using Bytes = char __attribute__((vector_size(16)));
+    const Bytes first = Bytes{} + needle.front();
+    const Bytes last = Bytes{} + needle.back();
+    while (last_start - p >= 16) {
+        Bytes head, tail;
+        std::memcpy(&head, p, 16);
+        std::memcpy(&tail, p + n - 1, 16);
+        auto matches = (head == first) & (tail == last);
+        uint64_t halves[2];
+        std::memcpy(halves, &matches, 16);
+        if (halves[0] | halves[1]) {
+            for (int i = 0; i < 16; ++i) {
+                if (matches[i] && std::memcmp(p + i + 1, needle.data() + 1, n - 2) == 0) return p + i;
+            }
+        }
+        p += 16;
+    }
+    for (; p <= last_start; ++p) {
+        if (*p == needle.front() && std::memcmp(p, needle.data(), n) == 0) return p;
+    }
+    return nullptr;
+}
+
+// Reads a text front to back as lines. A line ends at "\n" (a "\r" before it goes too);
+// text after the last "\n" is a final line, kept as it is.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text) : rest_(text) {}
+
+    std::optional<std::string_view> next() noexcept {
+        if (rest_.empty()) return std::nullopt;
+        const void* newline = std::memchr(rest_.data(), '\n', rest_.size());
+        if (!newline) {
+            std::string_view last = rest_;
+            rest_ = {};
+            return last;
+        }
+        size_t end = static_cast<size_t>(static_cast<const char*>(newline) - rest_.data());
+        std::string_view line = rest_.substr(0, end);
+        rest_.remove_prefix(end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return line;
+    }
+
+    // Takes lines up to and including the next one that is `heading` (see is_heading) and
+    // returns it. The lines before it are passed over unexamined, so instead of cutting
+    // them into lines this looks for the heading text and checks the line around it.
+    std::optional<std::string_view> next_heading(std::string_view heading) noexcept {
+        while (!rest_.empty()) {
+            const char* hit = find(rest_, heading);
+            if (!hit) break;
+            size_t at = static_cast<size_t>(hit - rest_.data());
+            size_t line_start = start_of_line(at);
+            size_t after = at + heading.size();
+            bool alone = trim_start(rest_.substr(line_start, at - line_start)).empty();
+            size_t line_end = alone ? end_of_heading_line(after) : std::string_view::npos;
+            if (line_end != std::string_view::npos) {
+                std::string_view line = rest_.substr(line_start, after - line_start);
+                rest_.remove_prefix(line_end);
+                return line;
+            }
+            // No later match on this line can be a heading: go on with the next line.
+            const void* newline = std::memchr(hit, '\n', rest_.size() - at);
+            if (!newline) break;
+            rest_.remove_prefix(static_cast<size_t>(static_cast<const char*>(newline) - rest_.data()) + 1);
+        }
+        rest_ = {};
+        return std::nullopt;
+    }
+
+private:
+    static const char* find(std::string_view text, std::string_view needle) noexcept {
+        return find_text(text, needle);
+    }
+
+    size_t start_of_line(size_t at) const noexcept {
+        size_t start = at;
+        while (start > 0 && rest_[start - 1] != '\n') --start;
+        return start;
+    }
+
+    // Where the rest begins when a heading ends at `after`, or npos if more follows on its line.
+    size_t end_of_heading_line(size_t after) const noexcept {
+        if (after == rest_.size()) return after;
+        if (rest_[after] == '\n') return after + 1;
+        if (rest_[after] == '\r' && after + 1 < rest_.size() && rest_[after + 1] == '\n') return after + 2;
+        return std::string_view::npos;
+    }
+
+    std::string_view rest_;
+};
 
 // The maximal runs of non-whitespace characters of a text, in order.
 class Fields {

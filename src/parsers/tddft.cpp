@@ -20,6 +20,7 @@ constexpr std::string_view kEigenvectorHeading = "Eigenvectors of the SOC matrix
 // Every "STATE" goes, in one left-to-right pass, so "STASTATETE" leaves "STATE".
 std::string remove_state_words(std::string_view piece) {
     constexpr std::string_view kWord = "STATE";
+    if (piece.find(kWord) == std::string_view::npos) return std::string(piece);
     std::string out;
     for (size_t at = piece.find(kWord); at != std::string_view::npos; at = piece.find(kWord)) {
         out.append(piece.substr(0, at));
@@ -32,7 +33,7 @@ std::string remove_state_words(std::string_view piece) {
 soc_token::State tokenize_state(std::string_view line) {
     ColonPieces pieces = split_at_colons(line);
     std::string_view energy = trim(expect(std::move(pieces.second)));
-    return {std::string(trim(remove_state_words(pieces.first))), std::string(energy)};
+    return {pieces.first, energy};
 }
 
 soc_token::Element tokenize_element(std::string_view line) {
@@ -73,21 +74,16 @@ SOCMatrixToken tokenize_soc_line(std::string_view line) {
 }
 
 std::vector<SOCMatrixToken> scan_soc_section(LineCursor& lines) {
-    enum class State { BeforeBlock, InBlock };
-    State state = State::BeforeBlock;
     std::vector<SOCMatrixToken> tokens;
+    // Before the block only its heading counts; the block starts one line after it.
+    if (!lines.next_heading(kEigenvectorHeading) || !lines.next()) return tokens;
     while (std::optional<std::string_view> line = lines.next()) {
-        if (state == State::InBlock) {
-            // The block runs up to its first empty line, which is not kept.
-            SOCMatrixToken token = tokenize_soc_line(*line);
-            if (std::holds_alternative<soc_token::EmptyLine>(token)) return tokens;
-            tokens.push_back(std::move(token));
-        }
-        // The table starts one line after its heading, also when the heading repeats inside it.
-        if (is_heading(*line, kEigenvectorHeading)) {
-            if (!lines.next()) return tokens;
-            state = State::InBlock;
-        }
+        // The block runs up to its first empty line, which is not kept.
+        SOCMatrixToken token = tokenize_soc_line(*line);
+        if (std::holds_alternative<soc_token::EmptyLine>(token)) return tokens;
+        tokens.push_back(token);
+        // A heading repeated inside the block is a Header and also skips the line after it.
+        if (is_heading(*line, kEigenvectorHeading) && !lines.next()) return tokens;
     }
     return tokens;
 }
@@ -96,7 +92,7 @@ SOCMatrix assemble_soc_matrix(const std::vector<SOCMatrixToken>& tokens) {
     SOCMatrix matrix;
     for (const SOCMatrixToken& token : tokens) {
         if (const auto* state = std::get_if<soc_token::State>(&token)) {
-            uint32_t n = read_u32(state->state);
+            uint32_t n = read_u32(trim(remove_state_words(state->state_piece)));
             float energy = read_f32(state->energy);
             matrix.eigenvectors.push_back(SOCEigenvector{n, energy, {}});
         } else if (const auto* element = std::get_if<soc_token::Element>(&token)) {
@@ -106,11 +102,10 @@ SOCMatrix assemble_soc_matrix(const std::vector<SOCMatrixToken>& tokens) {
     return matrix;
 }
 
-TDDFTOutput parse_tddft(std::string text) {
-    LineCursor lines(text);
+TDDFTOutput parse_tddft(binding::Text text) {
+    LineCursor lines(text.view());
     std::optional<SOCMatrix> current;
-    while (std::optional<std::string_view> line = lines.next()) {
-        if (!is_heading(*line, kSectionHeading)) continue;
+    while (lines.next_heading(kSectionHeading)) {
         std::vector<SOCMatrixToken> tokens = scan_soc_section(lines);
         // The last section wins, even an empty one.
         current = assemble_soc_matrix(tokens);
