@@ -8,17 +8,21 @@ file is read as TD-DFT when it holds the SOC section heading and as CASSCF when
 it holds the orbital-composition heading.
 """
 
+from __future__ import annotations
+
 import argparse
 import json
 import sys
+from collections.abc import Callable
 
 import skav_rs
 
 TDDFT_HEADING = b"SKAV SPIN-ORBIT COUPLING CALCULATION"
 CASSCF_HEADING = b"LOEWDIN ORBITAL-COMPOSITIONS"
+KINDS = ["auto", "tddft", "casscf"]
 
 
-def kinds_of(path, kind):
+def kinds_of(path: str, kind: str) -> list[str]:
     if kind != "auto":
         return [kind]
     with open(path, "rb") as file:
@@ -27,13 +31,15 @@ def kinds_of(path, kind):
     return found or ["tddft"]
 
 
-def parse(path, kind):
-    return {name: getattr(skav_rs, f"parse_{name}")(path) for name in kinds_of(path, kind)}
+def parse(path: str, kind: str) -> dict[str, object]:
+    """Results of one file by kind, e.g. {"tddft": {...}} or {"casscf": None}."""
+    parsers: dict[str, Callable[[str], object]] = {"tddft": skav_rs.parse_tddft, "casscf": skav_rs.parse_casscf}
+    return {name: parsers[name](path) for name in kinds_of(path, kind)}
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--kind", choices=["auto", "tddft", "casscf"], default="auto")
+def main(argv: list[str] | None = None) -> None:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
+    parser.add_argument("--kind", choices=KINDS, default="auto")
     parser.add_argument("files", nargs="+")
     args = parser.parse_args(argv)
     results = {path: parse(path, args.kind) for path in args.files}

@@ -18,6 +18,10 @@ struct ThreadKeys {
     SipKey next{};
 };
 
+// Initial-exec: read on every dict, and the general TLS model costs a call each time.
+#if defined(__ELF__)
+__attribute__((tls_model("initial-exec")))
+#endif
 thread_local ThreadKeys thread_keys;
 
 uint64_t little_endian_u64(const unsigned char* bytes) {
@@ -85,10 +89,11 @@ void FieldMap::insert(std::string_view key, Ref value) {
 }
 
 Ref FieldMap::to_dict() const {
-    Ref dict = created(PyDict_New());
+    // Sized for all fields at once: a dict grown at its sixth key rebuilds its table.
+    Ref dict = created(_PyDict_NewPresized(static_cast<Py_ssize_t>(size_)));
     for (const Slot& slot : slots_) {
         if (!slot.value) continue;
-        Ref key = str_object(slot.key);
+        Ref key = ascii_key_object(slot.key);
         if (PyDict_SetItem(dict.get(), key.get(), slot.value.get()) != 0) {
             fail("Failed to set_item on dict: " + describe_pending_error());
         }

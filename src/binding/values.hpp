@@ -3,6 +3,7 @@
 // throughout. An object the interpreter cannot create is a result-building failure.
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <source_location>
 #include <string_view>
@@ -20,6 +21,15 @@ inline Ref float_object(float value) { return created(PyFloat_FromDouble(static_
 inline Ref int_object(long long value) { return created(PyLong_FromLongLong(value)); }
 inline Ref str_object(std::string_view text) {
     return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// A new str for an ASCII key; skips the UTF-8 decoder. One-character keys come from the
+// interpreter's shared table, as PyUnicode_FromStringAndSize would give them.
+inline Ref ascii_key_object(std::string_view key) {
+    if (key.size() == 1) return str_object(key);
+    Ref str = created(PyUnicode_New(static_cast<Py_ssize_t>(key.size()), 127));
+    std::memcpy(PyUnicode_DATA(str.get()), key.data(), key.size());
+    return str;
 }
 
 // A list of exactly the sequence's length, slot i holding to_object(element i).
