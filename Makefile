@@ -1,10 +1,22 @@
 # `make run`: install into .venv and parse the shipped samples.
 # `make test`: install with the test extras into .venv and run the tests.
+# `make wheel`: build a wheel into dist/<version> and check it (scripts/check-wheel).
+# `make ci`: what CI runs for one Python: install with every extra, test, build and check the wheel.
+# Another Python: `make test PYTHON_VERSION=3.13` (its own .venv-3.13 and build/dev-3.13).
 PYTHON_VERSION ?= 3.12
+ifeq ($(PYTHON_VERSION),3.12)
 VENV ?= .venv
+DEV_DIR ?= build/dev
+else
+VENV ?= .venv-$(PYTHON_VERSION)
+DEV_DIR ?= build/dev-$(PYTHON_VERSION)
+endif
 PY := $(VENV)/bin/python
+WHEEL_DIR := dist/$(PYTHON_VERSION)
+# auditwheel checks Linux wheels only.
+AUDITWHEEL := $(if $(filter Linux,$(shell uname -s)),auditwheel)
 
-.PHONY: run test venv dev dev-test clean
+.PHONY: run test wheel ci venv dev dev-test clean
 
 $(PY):
 	"$$(scripts/find-python $(PYTHON_VERSION))" -m venv $(VENV)
@@ -20,14 +32,29 @@ test: $(PY)
 	$(PY) -m pip install --quiet ".[test]"
 	$(PY) -m pytest -q
 
-# Incremental build for development: tests import the module from build/dev.
+wheel: $(PY)
+	rm -rf $(WHEEL_DIR)
+	$(PY) -m pip wheel --quiet --no-deps --wheel-dir $(WHEEL_DIR) .
+	$(PY) scripts/check-wheel $(WHEEL_DIR)/*.whl
+
+ci: $(PY)
+	$(PY) -m pip install --quiet ".[test,typing,examples]" $(AUDITWHEEL)
+	$(PY) -m pytest -q
+	$(MAKE) --no-print-directory wheel PYTHON_VERSION=$(PYTHON_VERSION) VENV=$(VENV)
+
+# Incremental build for development: tests import the module from $(DEV_DIR).
 dev: $(PY)
 	$(PY) -m pip install --quiet pytest hypothesis
-	cmake -S . -B build/dev -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
-	cmake --build build/dev
+	cmake -S . -B $(DEV_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	cmake --build $(DEV_DIR)
 
 dev-test: dev
-	PYTHONPATH=build/dev $(PY) -m pytest -q
+	PYTHONPATH=$(DEV_DIR) $(PY) -m pytest -q
+
+# Benchmark against the floors (options: bench/run.py --help, e.g. BENCH_ARGS="--reps 7").
+.PHONY: bench
+bench: dev
+	$(PY) bench/run.py --build $(DEV_DIR) $(BENCH_ARGS)
 
 clean:
-	rm -rf build $(VENV)
+	rm -rf build dist .venv .venv-*

@@ -6,6 +6,19 @@
 #include <optional>
 #include <string>
 
+// Standard libraries without float from_chars (libc++ before 20) read with strtof_l.
+#if !defined(SKAV_USE_STRTOF) && !(defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L)
+#define SKAV_USE_STRTOF 1
+#endif
+
+#ifdef SKAV_USE_STRTOF
+#include <clocale>
+#include <cstdlib>
+#if __has_include(<xlocale.h>)
+#include <xlocale.h>
+#endif
+#endif
+
 #include "binding/check.hpp"
 
 namespace parsers {
@@ -86,7 +99,7 @@ bool is_decimal(std::string_view text) {
 
 // Whether a decimal text out of the float range is huge (else it is tiny): the decimal
 // exponent of its first significant digit, saturated, is enough to tell the two apart.
-bool is_huge(std::string_view text) {
+[[maybe_unused]] bool is_huge(std::string_view text) {
     int64_t position = 0;  // power of ten of the first significant digit, plus one
     size_t i = 0;
     bool seen_significant = false, after_point = false;
@@ -115,6 +128,24 @@ bool is_huge(std::string_view text) {
     return position + exponent > 0;
 }
 
+// Nearest float to a well-formed decimal text, ties to even; beyond the range reads as
+// infinity, below it as zero.
+float read_decimal(std::string_view text) {
+#ifndef SKAV_USE_STRTOF
+    float value = 0;
+    auto result = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        return is_huge(text) ? std::numeric_limits<float>::infinity() : 0.0f;
+    }
+    return value;
+#else
+    // strtof in the C locale rounds correctly too, and the text is known to be plain decimal.
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    std::string copy(text);
+    return strtof_l(copy.c_str(), nullptr, c_locale);
+#endif
+}
+
 }  // namespace
 
 uint32_t read_u32(std::string_view text, source_location at) { return read_integer<uint32_t>(text, at); }
@@ -130,13 +161,7 @@ float read_f32(std::string_view text, source_location at) {
         value = *special;
     } else {
         if (!is_decimal(text)) fail_float("Invalid", at);
-        auto result = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
-        if (result.ec == std::errc::result_out_of_range) {
-            // Beyond the range reads as infinity, below it as zero.
-            value = is_huge(text) ? std::numeric_limits<float>::infinity() : 0.0f;
-        } else if (result.ec != std::errc() || result.ptr != text.data() + text.size()) {
-            fail_float("Invalid", at);
-        }
+        value = read_decimal(text);
     }
     return negative ? -value : value;
 }
