@@ -39,7 +39,7 @@ wheel: $(PY)
 
 ci: $(PY)
 	$(PY) -m pip install --quiet ".[test,typing,examples]" $(AUDITWHEEL)
-	$(PY) -m pytest -q
+	$(MAKE) --no-print-directory test PYTHON_VERSION=$(PYTHON_VERSION) VENV=$(VENV)
 	$(MAKE) --no-print-directory wheel PYTHON_VERSION=$(PYTHON_VERSION) VENV=$(VENV)
 
 # Incremental build for development: tests import the module from $(DEV_DIR).
