@@ -90,7 +90,7 @@ void FieldMap::insert(std::string_view key, Ref value) {
 
 Ref FieldMap::to_dict() const {
     // Sized for all fields at once: a dict grown at its sixth key rebuilds its table.
-    Ref dict = created(_PyDict_NewPresized(static_cast<Py_ssize_t>(size_)));
+    Ref dict = created(PyDict_New());
     for (const Slot& slot : slots_) {
         if (!slot.value) continue;
         Ref key = ascii_key_object(slot.key);

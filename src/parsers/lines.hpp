@@ -9,11 +9,13 @@
 
 namespace parsers {
 
+inline bool is_ascii_whitespace(unsigned char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 // Byte length of the White_Space character that starts at `at`, or 0 if it is none.
 inline size_t whitespace_length(std::string_view text, size_t at) noexcept {
     auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
     unsigned char lead = byte(0);
-    if (lead < 0x80) return (lead == ' ' || (lead >= '\t' && lead <= '\r')) ? 1 : 0;
+    if (lead < 0x80) return is_ascii_whitespace(lead) ? 1 : 0;
     size_t left = text.size() - at;
     switch (lead) {
         case 0xC2:  // U+0085, U+00A0
@@ -45,8 +47,21 @@ inline size_t whitespace_length_before(std::string_view text, size_t end) noexce
     return start + length == end ? length : 0;
 }
 
+// Index of the first byte at or after `at` that ends a run of blanks; output files pad
+// their columns with long runs of them.
+inline size_t skip_blank_words(std::string_view text, size_t at) noexcept {
+    constexpr uint64_t kBlanks = 0x2020202020202020ull;
+    while (text.size() - at >= 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + at, 8);
+        if (word != kBlanks) break;
+        at += 8;
+    }
+    return at;
+}
+
 inline std::string_view trim_start(std::string_view text) noexcept {
-    size_t at = 0;
+    size_t at = skip_blank_words(text, 0);
     while (at < text.size()) {
         size_t length = whitespace_length(text, at);
         if (length == 0) break;
@@ -173,16 +188,31 @@ public:
     explicit Fields(std::string_view text) : rest_(text) {}
 
     std::optional<std::string_view> next() noexcept {
-        rest_ = trim_start(rest_);
-        if (rest_.empty()) return std::nullopt;
-        size_t end = 0;
-        while (end < rest_.size() && whitespace_length(rest_, end) == 0) ++end;
-        std::string_view field = rest_.substr(0, end);
+        size_t start = skip_blank_words(rest_, 0);
+        while (start < rest_.size()) {
+            size_t length = whitespace_at(start);
+            if (length == 0) break;
+            start += length;
+        }
+        if (start == rest_.size()) {
+            rest_ = {};
+            return std::nullopt;
+        }
+        size_t end = start + 1;
+        while (end < rest_.size() && whitespace_at(end) == 0) ++end;
+        std::string_view field = rest_.substr(start, end - start);
         rest_.remove_prefix(end);
         return field;
     }
 
 private:
+    // ASCII decides on its own byte; only other bytes need the multi-byte test.
+    size_t whitespace_at(size_t at) const noexcept {
+        unsigned char c = static_cast<unsigned char>(rest_[at]);
+        if (c < 0x80) return is_ascii_whitespace(c) ? 1 : 0;
+        return whitespace_length(rest_, at);
+    }
+
     std::string_view rest_;
 };
 

@@ -128,6 +128,30 @@ bool is_decimal(std::string_view text) {
     return position + exponent > 0;
 }
 
+// Clinger's fast path for the usual short texts such as 0.98765 or -27517.30: a mantissa
+// up to 2^24 and a power of ten up to 10^10 are both exact floats, so one division rounds
+// correctly. Anything else (exponents, long digit runs) is left to the general reader.
+std::optional<float> read_short_decimal(std::string_view text) {
+    constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    uint32_t mantissa = 0;
+    int fraction_digits = -1;  // -1 until the point
+    bool any_digit = false;
+    for (char c : text) {
+        if (is_digit(c)) {
+            mantissa = mantissa * 10 + static_cast<uint32_t>(c - '0');
+            if (mantissa > (uint32_t{1} << 24)) return std::nullopt;
+            any_digit = true;
+            if (fraction_digits >= 0 && ++fraction_digits > 10) return std::nullopt;
+        } else if (c == '.' && fraction_digits < 0) {
+            fraction_digits = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!any_digit) return std::nullopt;
+    return static_cast<float>(mantissa) / kPowersOfTen[fraction_digits < 0 ? 0 : fraction_digits];
+}
+
 // Nearest float to a well-formed decimal text, ties to even; beyond the range reads as
 // infinity, below it as zero.
 float read_decimal(std::string_view text) {
@@ -157,7 +181,9 @@ float read_f32(std::string_view text, source_location at) {
     bool negative = text[0] == '-';
     if (text[0] == '+' || text[0] == '-') text.remove_prefix(1);
     float value = 0;
-    if (auto special = read_special(text)) {
+    if (auto fast = read_short_decimal(text)) {
+        value = *fast;
+    } else if (auto special = read_special(text)) {
         value = *special;
     } else {
         if (!is_decimal(text)) fail_float("Invalid", at);

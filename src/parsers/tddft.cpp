@@ -66,10 +66,11 @@ SOCMatrixToken tokenize_soc_line(std::string_view line) {
     if (line.empty()) return soc_token::EmptyLine{};
     std::string_view content = trim_start(line);
     if (content.empty()) binding::fail(binding::kMissingItem);
+    // The leading whitespace holds no ':' and no field, so the pieces can start after it.
     switch (content.front()) {
         case 'E': return soc_token::Header{};
-        case 'S': return tokenize_state(line);
-        default: return tokenize_element(line);
+        case 'S': return tokenize_state(content);
+        default: return tokenize_element(content);
     }
 }
 
