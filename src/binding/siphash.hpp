@@ -36,8 +36,10 @@ public:
             tail_ = 0;
         }
     }
-    uint64_t finish() {
-        compress(tail_ | (uint64_t{length_ & 0xFF} << 56));
+    uint64_t finish() { return finish_with(tail_, 0); }
+    // Finishes with `count` (fewer than 8) more bytes, little-endian in `tail`.
+    uint64_t finish_with(uint64_t tail, size_t count) {
+        compress(tail | (uint64_t{(length_ + count) & 0xFF} << 56));
         v2_ ^= 0xFF;
         round();
         round();
@@ -64,19 +66,25 @@ private:
     uint64_t length_ = 0;
 };
 
-// The hash of a str key: its bytes, then a 0xFF terminator byte. Same as writing them
-// one by one, but a word at a time.
+// The hash of a str key: its bytes, then a 0xFF terminator byte. The same as writing them
+// one by one into SipHasher13, but a word at a time.
 inline uint64_t hash_key(SipKey key, std::string_view text) {
     SipHasher13 hasher(key);
-    size_t whole = text.size() / 8 * 8;
-    for (size_t at = 0; at < whole; at += 8) {
+    auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(text[i])}; };
+    size_t at = 0;
+    for (; text.size() - at >= 8; at += 8) {
         uint64_t word = 0;
-        for (int i = 7; i >= 0; --i) word = (word << 8) | static_cast<unsigned char>(text[at + i]);
+        for (int i = 7; i >= 0; --i) word = (word << 8) | byte(at + static_cast<size_t>(i));
         hasher.write_word(word);
     }
-    hasher.write(text.substr(whole));
-    hasher.push(0xFF);
-    return hasher.finish();
+    size_t rest = text.size() - at;  // 0 to 7 bytes, then the terminator
+    uint64_t tail = uint64_t{0xFF} << (8 * rest);
+    for (size_t i = 0; i < rest; ++i) tail |= byte(at + i) << (8 * i);
+    if (rest == 7) {
+        hasher.write_word(tail);
+        return hasher.finish();
+    }
+    return hasher.finish_with(tail, rest + 1);
 }
 
 }  // namespace binding

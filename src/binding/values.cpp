@@ -68,6 +68,51 @@ std::string describe_pending_error() {
            ", value: " + repr_text(error.get()) + ", traceback: " + repr_text(traceback.get()) + " }";
 }
 
+// The interpreter's hashes of the record keys, by the address of the key's literal: every
+// dict gets new key strs, but the hash of the same text need not be computed again.
+class KeyHashes {
+public:
+    Py_hash_t* find(const char* literal) {
+        for (Entry& entry : entries_) {
+            if (entry.literal == literal) return &entry.hash;
+            if (!entry.literal) {
+                entry.literal = literal;
+                return &entry.hash;
+            }
+        }
+        return nullptr;  // more keys than records have: hash as usual
+    }
+
+private:
+    struct Entry {
+        const char* literal = nullptr;
+        Py_hash_t hash = -1;
+    };
+    std::array<Entry, 32> entries_{};
+};
+
+KeyHashes key_hashes;  // guarded by the interpreter lock
+
+// A new str for an ASCII key, without the UTF-8 decoder. One-character keys come from the
+// interpreter's shared table, as PyUnicode_FromStringAndSize would give them.
+Ref ascii_key_object(std::string_view key) {
+    if (key.size() == 1) return str_object(key);
+    Ref str = created(PyUnicode_New(static_cast<Py_ssize_t>(key.size()), 127));
+    std::memcpy(PyUnicode_DATA(str.get()), key.data(), key.size());
+#if PY_VERSION_HEX < 0x030E0000
+    // A str caches its hash in itself; equal texts hash alike for the life of the process.
+    if (Py_hash_t* hash = key_hashes.find(key.data())) {
+        if (*hash == -1) {
+            *hash = PyObject_Hash(str.get());
+            if (*hash == -1) PyErr_Clear();
+        } else {
+            reinterpret_cast<PyASCIIObject*>(str.get())->hash = *hash;
+        }
+    }
+#endif
+    return str;
+}
+
 }  // namespace
 
 Ref created(PyObject* object, std::source_location at) {

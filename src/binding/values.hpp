@@ -23,15 +23,6 @@ inline Ref str_object(std::string_view text) {
     return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-// A new str for an ASCII key; skips the UTF-8 decoder. One-character keys come from the
-// interpreter's shared table, as PyUnicode_FromStringAndSize would give them.
-inline Ref ascii_key_object(std::string_view key) {
-    if (key.size() == 1) return str_object(key);
-    Ref str = created(PyUnicode_New(static_cast<Py_ssize_t>(key.size()), 127));
-    std::memcpy(PyUnicode_DATA(str.get()), key.data(), key.size());
-    return str;
-}
-
 // A list of exactly the sequence's length, slot i holding to_object(element i).
 template <typename Record>
 Ref list_object(const std::vector<Record>& records) {
