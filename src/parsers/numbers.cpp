@@ -24,22 +24,18 @@
 namespace parsers {
 namespace {
 
-[[noreturn, gnu::cold]] void fail_int(const char* kind, source_location at) {
-    binding::fail(std::string(binding::kUnwrapErr) + "ParseIntError { kind: " + kind + " }", at);
-}
-
-[[noreturn, gnu::cold]] void fail_float(const char* kind, source_location at) {
-    binding::fail(std::string(binding::kUnwrapErr) + "ParseFloatError { kind: " + kind + " }", at);
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+constexpr const char* kIntError = "ParseIntError";
+constexpr const char* kFloatError = "ParseFloatError";
 
 // Reads left to right; the first problem met decides the kind, a bad digit before an overflow.
 template <typename Int>
-Int read_integer(std::string_view text, source_location at) {
-    if (text.empty()) fail_int("Empty", at);
+Parsed<Int> parse_integer(std::string_view text) {
+    auto error = [](const char* kind) { return Parsed<Int>{{}, {kIntError, kind}}; };
+    if (text.empty()) return error("Empty");
     bool negative = false;
-    if (text.size() == 1 && (text[0] == '+' || text[0] == '-')) fail_int("InvalidDigit", at);
+    if (text.size() == 1 && (text[0] == '+' || text[0] == '-')) return error("InvalidDigit");
     if (text[0] == '+') {
         text.remove_prefix(1);
     } else if (text[0] == '-' && std::numeric_limits<Int>::is_signed) {
@@ -51,13 +47,13 @@ Int read_integer(std::string_view text, source_location at) {
     constexpr int64_t kMax = std::numeric_limits<Int>::max();
     constexpr int64_t kMin = std::numeric_limits<Int>::min();
     for (char c : text) {
-        if (!is_digit(c)) fail_int("InvalidDigit", at);
+        if (!is_digit(c)) return error("InvalidDigit");
         int digit = c - '0';
         value = value * 10 + (negative ? -digit : digit);
-        if (value > kMax) fail_int("PosOverflow", at);
-        if (value < kMin) fail_int("NegOverflow", at);
+        if (value > kMax) return error("PosOverflow");
+        if (value < kMin) return error("NegOverflow");
     }
-    return static_cast<Int>(value);
+    return {static_cast<Int>(value), {}};
 }
 
 bool equals_ignoring_case(std::string_view text, std::string_view lower) {
@@ -172,12 +168,13 @@ float read_decimal(std::string_view text) {
 
 }  // namespace
 
-uint32_t read_u32(std::string_view text, source_location at) { return read_integer<uint32_t>(text, at); }
-uint8_t read_u8(std::string_view text, source_location at) { return read_integer<uint8_t>(text, at); }
-int8_t read_i8(std::string_view text, source_location at) { return read_integer<int8_t>(text, at); }
+Parsed<uint32_t> parse_u32(std::string_view text) { return parse_integer<uint32_t>(text); }
+Parsed<uint8_t> parse_u8(std::string_view text) { return parse_integer<uint8_t>(text); }
+Parsed<int8_t> parse_i8(std::string_view text) { return parse_integer<int8_t>(text); }
 
-float read_f32(std::string_view text, source_location at) {
-    if (text.empty()) fail_float("Empty", at);
+Parsed<float> parse_f32(std::string_view text) {
+    auto error = [](const char* kind) { return Parsed<float>{{}, {kFloatError, kind}}; };
+    if (text.empty()) return error("Empty");
     bool negative = text[0] == '-';
     if (text[0] == '+' || text[0] == '-') text.remove_prefix(1);
     float value = 0;
@@ -186,10 +183,16 @@ float read_f32(std::string_view text, source_location at) {
     } else if (auto special = read_special(text)) {
         value = *special;
     } else {
-        if (!is_decimal(text)) fail_float("Invalid", at);
+        if (!is_decimal(text)) return error("Invalid");
         value = read_decimal(text);
     }
-    return negative ? -value : value;
+    return {negative ? -value : value, {}};
 }
+
+std::string NumberError::message() const {
+    return std::string(binding::kUnwrapErr) + type + " { kind: " + kind + " }";
+}
+
+void fail_number(const NumberError& error, source_location at) { binding::fail(error.message(), at); }
 
 }  // namespace parsers

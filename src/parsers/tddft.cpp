@@ -51,15 +51,6 @@ soc_token::Element tokenize_element(std::string_view line) {
     return element;
 }
 
-void append_element(SOCMatrix& matrix, const soc_token::Element& token) {
-    SOCElement element{
-        read_f32(token.weight), read_f32(token.real), read_f32(token.imag),
-        read_u8(token.root),    read_u8(token.spin),  read_i8(token.ms),
-    };
-    // An element before the first state has no eigenvector to belong to.
-    if (!matrix.eigenvectors.empty()) matrix.eigenvectors.back().elements.push_back(element);
-}
-
 }  // namespace
 
 SOCMatrixToken tokenize_soc_line(std::string_view line) {
@@ -74,42 +65,67 @@ SOCMatrixToken tokenize_soc_line(std::string_view line) {
     }
 }
 
-std::vector<SOCMatrixToken> scan_soc_section(LineCursor& lines) {
-    std::vector<SOCMatrixToken> tokens;
+void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler) {
     // Before the block only its heading counts; the block starts one line after it.
-    if (!lines.next_heading(kEigenvectorHeading) || !lines.next()) return tokens;
+    if (!lines.next_heading(kEigenvectorHeading) || !lines.next()) return;
     while (std::optional<std::string_view> line = lines.next()) {
         // The block runs up to its first empty line, which is not kept.
         SOCMatrixToken token = tokenize_soc_line(*line);
-        if (std::holds_alternative<soc_token::EmptyLine>(token)) return tokens;
-        tokens.push_back(token);
+        if (std::holds_alternative<soc_token::EmptyLine>(token)) return;
+        assembler.add(token);
         // A heading repeated inside the block is a Header and also skips the line after it.
-        if (is_heading(*line, kEigenvectorHeading) && !lines.next()) return tokens;
+        if (is_heading(*line, kEigenvectorHeading) && !lines.next()) return;
     }
-    return tokens;
 }
 
-SOCMatrix assemble_soc_matrix(const std::vector<SOCMatrixToken>& tokens) {
-    SOCMatrix matrix;
-    for (const SOCMatrixToken& token : tokens) {
-        if (const auto* state = std::get_if<soc_token::State>(&token)) {
-            uint32_t n = read_u32(trim(remove_state_words(state->state_piece)));
-            float energy = read_f32(state->energy);
-            matrix.eigenvectors.push_back(SOCEigenvector{n, energy, {}});
-        } else if (const auto* element = std::get_if<soc_token::Element>(&token)) {
-            append_element(matrix, *element);
-        }
+void SOCMatrixAssembler::add(const SOCMatrixToken& token) {
+    if (held_back_) return;  // the section fails either way; only its shape is still checked
+    if (const auto* state = std::get_if<soc_token::State>(&token)) {
+        Parsed<uint32_t> n = parse_u32(trim(remove_state_words(state->state_piece)));
+        if (!hold_back(n.error)) return;
+        Parsed<float> energy = parse_f32(state->energy);
+        if (!hold_back(energy.error)) return;
+        matrix_.eigenvectors.push_back(SOCEigenvector{n.value, energy.value, {}});
+    } else if (const auto* element = std::get_if<soc_token::Element>(&token)) {
+        add_element(*element);
     }
-    return matrix;
+}
+
+void SOCMatrixAssembler::add_element(const soc_token::Element& token) {
+    Parsed<float> weight = parse_f32(token.weight);
+    Parsed<float> real = parse_f32(token.real);
+    Parsed<float> imag = parse_f32(token.imag);
+    Parsed<uint8_t> root = parse_u8(token.root);
+    Parsed<uint8_t> spin = parse_u8(token.spin);
+    Parsed<int8_t> ms = parse_i8(token.ms);
+    for (const NumberError& error : {weight.error, real.error, imag.error, root.error, spin.error, ms.error}) {
+        if (!hold_back(error)) return;
+    }
+    // An element before the first state has no eigenvector to belong to.
+    if (matrix_.eigenvectors.empty()) return;
+    matrix_.eigenvectors.back().elements.push_back(
+        SOCElement{weight.value, real.value, imag.value, root.value, spin.value, ms.value});
+}
+
+bool SOCMatrixAssembler::hold_back(const NumberError& error, source_location at) {
+    if (!error.kind) return true;
+    held_back_ = HeldBack{error, at};
+    return false;
+}
+
+SOCMatrix SOCMatrixAssembler::finish() && {
+    if (held_back_) fail_number(held_back_->error, held_back_->at);
+    return std::move(matrix_);
 }
 
 TDDFTOutput parse_tddft(binding::Text text) {
     LineCursor lines(text.view());
     std::optional<SOCMatrix> current;
     while (lines.next_heading(kSectionHeading)) {
-        std::vector<SOCMatrixToken> tokens = scan_soc_section(lines);
+        SOCMatrixAssembler assembler;
+        scan_soc_section(lines, assembler);
         // The last section wins, even an empty one.
-        current = assemble_soc_matrix(tokens);
+        current = std::move(assembler).finish();
     }
     return TDDFTOutput{expect(std::move(current))};
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The TD-DFT spin-orbit-coupling parser: finds every SOC section, the last one wins.
 
+#include <optional>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "binding/text.hpp"
 #include "outputs/tddft.hpp"
 #include "parsers/lines.hpp"
+#include "parsers/numbers.hpp"
 
 namespace parsers::tddft {
 
@@ -28,10 +30,31 @@ using SOCMatrixToken = std::variant<soc_token::Header, soc_token::State, soc_tok
 
 SOCMatrixToken tokenize_soc_line(std::string_view line);
 
-// The tokens of one section's eigenvector block; consumes the empty line that ends it.
-std::vector<SOCMatrixToken> scan_soc_section(LineCursor& lines);
+// Builds a section's SOCMatrix from its tokens as the scanner makes them. A bad number does
+// not end the call at once: a line of the wrong shape anywhere in the section is reported
+// before it, so the first bad number is held back until the section has been scanned.
+class SOCMatrixAssembler {
+public:
+    void add(const SOCMatrixToken& token);
+    // The section's matrix; raises the held-back number failure, if there is one.
+    outputs::tddft::SOCMatrix finish() &&;
 
-outputs::tddft::SOCMatrix assemble_soc_matrix(const std::vector<SOCMatrixToken>& tokens);
+private:
+    struct HeldBack {
+        NumberError error;
+        source_location at;
+    };
+    void add_element(const soc_token::Element& token);
+    // True when the number read; else keeps the failure, with the position of its check.
+    bool hold_back(const NumberError& error, source_location at = source_location::current());
+
+    outputs::tddft::SOCMatrix matrix_;
+    std::optional<HeldBack> held_back_;
+};
+
+// Feeds the tokens of one section's eigenvector block to `assembler`; consumes the empty
+// line that ends the block.
+void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler);
 
 // Takes the text over and frees it before returning.
 outputs::tddft::TDDFTOutput parse_tddft(binding::Text text);
