@@ -96,9 +96,8 @@ KeyHashes key_hashes;  // guarded by the interpreter lock
 // A new str for an ASCII key, without the UTF-8 decoder. One-character keys come from the
 // interpreter's shared table, as PyUnicode_FromStringAndSize would give them.
 Ref ascii_key_object(std::string_view key) {
-    if (key.size() == 1) return str_object(key);
-    Ref str = created(PyUnicode_New(static_cast<Py_ssize_t>(key.size()), 127));
-    std::memcpy(PyUnicode_DATA(str.get()), key.data(), key.size());
+    Ref str = str_object(key);
+    if (key.size() == 1) return str;
 #if PY_VERSION_HEX < 0x030E0000
     // A str caches its hash in itself; equal texts hash alike for the life of the process.
     if (Py_hash_t* hash = key_hashes.find(key.data())) {
@@ -113,7 +112,23 @@ Ref ascii_key_object(std::string_view key) {
     return str;
 }
 
+bool is_ascii(std::string_view text) {
+    unsigned char any = 0;
+    for (char c : text) any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
 }  // namespace
+
+// ASCII, as element symbols and orbital types are, is copied without the UTF-8 decoder.
+// One-character texts come from the interpreter's shared table either way.
+Ref str_object(std::string_view text) {
+    auto length = static_cast<Py_ssize_t>(text.size());
+    if (length < 2 || !is_ascii(text)) return created(PyUnicode_FromStringAndSize(text.data(), length));
+    Ref str = created(PyUnicode_New(length, 127));
+    std::memcpy(PyUnicode_DATA(str.get()), text.data(), text.size());
+    return str;
+}
 
 Ref created(PyObject* object, std::source_location at) {
     if (!object) {

@@ -19,9 +19,7 @@ Ref created(PyObject* object, std::source_location at = std::source_location::cu
 
 inline Ref float_object(float value) { return created(PyFloat_FromDouble(static_cast<double>(value))); }
 inline Ref int_object(long long value) { return created(PyLong_FromLongLong(value)); }
-inline Ref str_object(std::string_view text) {
-    return created(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
+Ref str_object(std::string_view text);
 
 // A list of exactly the sequence's length, slot i holding to_object(element i).
 template <typename Record>
