@@ -149,7 +149,6 @@ void FieldMap::insert(std::string_view key, Ref value) {
 }
 
 Ref FieldMap::to_dict() const {
-    // Sized for all fields at once: a dict grown at its sixth key rebuilds its table.
     Ref dict = created(PyDict_New());
     for (const Slot& slot : slots_) {
         if (!slot.value) continue;
