@@ -1,0 +1,136 @@
+#pragma once
+// Shared text tools: the line cursor, Unicode White_Space, fields and the heading test.
+// All work on valid UTF-8 and hand out views into the text, never copies.
+
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace reference {
+
+// Reads a text front to back as lines. A line ends at "\n" (a "\r" before it goes too);
+// text after the last "\n" is a final line, kept as it is.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text) : rest_(text) {}
+
+    std::optional<std::string_view> next() {
+        if (rest_.empty()) return std::nullopt;
+        const void* newline = std::memchr(rest_.data(), '\n', rest_.size());
+        if (!newline) {
+            std::string_view last = rest_;
+            rest_ = {};
+            return last;
+        }
+        size_t end = static_cast<size_t>(static_cast<const char*>(newline) - rest_.data());
+        std::string_view line = rest_.substr(0, end);
+        rest_.remove_prefix(end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return line;
+    }
+
+private:
+    std::string_view rest_;
+};
+
+// Byte length of the White_Space character that starts at `at`, or 0 if it is none.
+inline size_t whitespace_length(std::string_view text, size_t at) noexcept {
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    unsigned char lead = byte(0);
+    if (lead < 0x80) return (lead == ' ' || (lead >= '\t' && lead <= '\r')) ? 1 : 0;
+    size_t left = text.size() - at;
+    switch (lead) {
+        case 0xC2:  // U+0085, U+00A0
+            return left >= 2 && (byte(1) == 0x85 || byte(1) == 0xA0) ? 2 : 0;
+        case 0xE1:  // U+1680
+            return left >= 3 && byte(1) == 0x9A && byte(2) == 0x80 ? 3 : 0;
+        case 0xE2:
+            if (left < 3) return 0;
+            if (byte(1) == 0x80) {  // U+2000..U+200A, U+2028, U+2029, U+202F
+                unsigned char b = byte(2);
+                return (b <= 0x8A || b == 0xA8 || b == 0xA9 || b == 0xAF) ? 3 : 0;
+            }
+            return byte(1) == 0x81 && byte(2) == 0x9F ? 3 : 0;  // U+205F
+        case 0xE3:  // U+3000
+            return left >= 3 && byte(1) == 0x80 && byte(2) == 0x80 ? 3 : 0;
+        default:
+            return 0;
+    }
+}
+
+// Byte length of the White_Space character that ends just before `end`, or 0.
+inline size_t whitespace_length_before(std::string_view text, size_t end) noexcept {
+    size_t start = end;
+    // Back over continuation bytes to the lead byte; White_Space is at most 3 bytes long.
+    do {
+        --start;
+    } while (start > 0 && end - start < 3 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80);
+    size_t length = whitespace_length(text, start);
+    return start + length == end ? length : 0;
+}
+
+inline std::string_view trim_start(std::string_view text) noexcept {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t length = whitespace_length(text, at);
+        if (length == 0) break;
+        at += length;
+    }
+    return text.substr(at);
+}
+
+inline std::string_view trim_end(std::string_view text) noexcept {
+    size_t end = text.size();
+    while (end > 0) {
+        size_t length = whitespace_length_before(text, end);
+        if (length == 0) break;
+        end -= length;
+    }
+    return text.substr(0, end);
+}
+
+inline std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
+
+// The maximal runs of non-whitespace characters of a text, in order.
+class Fields {
+public:
+    explicit Fields(std::string_view text) : rest_(text) {}
+
+    std::optional<std::string_view> next() noexcept {
+        rest_ = trim_start(rest_);
+        if (rest_.empty()) return std::nullopt;
+        size_t end = 0;
+        while (end < rest_.size() && whitespace_length(rest_, end) == 0) ++end;
+        std::string_view field = rest_.substr(0, end);
+        rest_.remove_prefix(end);
+        return field;
+    }
+
+private:
+    std::string_view rest_;
+};
+
+// A line is a heading when, after its leading whitespace, it is the heading exactly:
+// trailing whitespace is kept, so a heading followed by a blank is another line.
+inline bool is_heading(std::string_view line, std::string_view heading) noexcept {
+    // Most lines fail on their first byte; only then is whitespace worth looking at.
+    if (line.size() < heading.size()) return false;
+    if (line.size() == heading.size()) return line == heading;
+    return trim_start(line) == heading;
+}
+
+// Splits at ':' like a lazy split: the piece before the first ':' and the piece after it,
+// up to the next ':' or the end. No ':' means no second piece.
+struct ColonPieces {
+    std::string_view first;
+    std::optional<std::string_view> second;
+};
+
+inline ColonPieces split_at_colons(std::string_view line) noexcept {
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return {line, std::nullopt};
+    std::string_view after = line.substr(colon + 1);
+    return {line.substr(0, colon), after.substr(0, after.find(':'))};
+}
+
+}  // namespace reference
