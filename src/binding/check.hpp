@@ -26,6 +26,14 @@ private:
 [[noreturn, gnu::cold]] void fail(std::string message,
                                   std::source_location at = std::source_location::current());
 
+// A failure found while a section is still being read, raised once the reading is over:
+// a failure of the reading itself, anywhere in the section, is reported first.
+struct HeldFailure {
+    std::string message;
+    std::source_location at;
+    [[noreturn]] void raise() const { fail(message, at); }
+};
+
 // Unwraps a present value; an absent one is a missing-item failure at the caller's position.
 template <typename T>
 T expect(std::optional<T>&& value, std::source_location at = std::source_location::current()) {

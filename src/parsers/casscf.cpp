@@ -59,66 +59,6 @@ std::optional<std::string_view> text_at(const std::vector<std::string_view>& tex
     return std::nullopt;
 }
 
-// Reads tokens front to back; a token taken is gone, whatever it turns out to be.
-class TokenCursor {
-public:
-    explicit TokenCursor(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
-    Token* next() { return at_ < tokens_.size() ? &tokens_[at_++] : nullptr; }
-
-private:
-    std::vector<Token> tokens_;
-    size_t at_ = 0;
-};
-
-// The header rows after the number row; no orbitals when either is not a header row.
-std::vector<Orbital> read_header_rows(const token::TableHeader& numbers, TokenCursor& tokens) {
-    Token* energies = tokens.next();
-    if (!energies || !std::holds_alternative<token::TableHeader>(*energies)) return {};
-    Token* occupations = tokens.next();
-    if (!occupations || !std::holds_alternative<token::TableHeader>(*occupations)) return {};
-    const auto& energy_texts = std::get<token::TableHeader>(*energies).texts;
-    const auto& occupation_texts = std::get<token::TableHeader>(*occupations).texts;
-    std::vector<Orbital> orbitals;
-    orbitals.reserve(numbers.texts.size());
-    for (size_t i = 0; i < numbers.texts.size(); ++i) {
-        Orbital orbital{};
-        orbital.orbital_nr = read_u32(numbers.texts[i]);
-        orbital.energy = read_f32(expect(text_at(energy_texts, i)));
-        orbital.occupation = read_f32(expect(text_at(occupation_texts, i)));
-        orbitals.push_back(std::move(orbital));
-    }
-    return orbitals;
-}
-
-void add_contribution_row(std::vector<Orbital>& orbitals, const token::Contribution& row) {
-    for (size_t k = 0; k < orbitals.size(); ++k) {
-        outputs::casscf::Contribution contribution;
-        contribution.atom_nr = read_u32(row.atom_nr);
-        contribution.element.assign(row.element);
-        contribution.orbital_type.assign(row.orbital_type);
-        contribution.contribution = read_f32(expect(text_at(row.values, k)));
-        orbitals[k].contributions.push_back(std::move(contribution));
-    }
-}
-
-// One column block, from its number row to the empty line that closes it.
-std::vector<Orbital> read_column_block(const token::TableHeader& numbers, TokenCursor& tokens) {
-    std::vector<Orbital> orbitals = read_header_rows(numbers, tokens);
-    Token* divider = tokens.next();
-    if (!divider || !std::holds_alternative<token::TableDivider>(*divider)) fail("Table divider expected");
-    for (;;) {
-        Token* token = tokens.next();
-        if (!token) fail("Unexpected token None");
-        if (const auto* row = std::get_if<token::Contribution>(token)) {
-            add_contribution_row(orbitals, *row);
-        } else if (std::holds_alternative<token::EmptyLine>(*token)) {
-            return orbitals;
-        } else {
-            fail("Unexpected token Some(" + text_form(*token) + ")");
-        }
-    }
-}
-
 }  // namespace
 
 std::string text_form(const Token& token) {
@@ -153,43 +93,131 @@ Token tokenize_composition_line(std::string_view line) {
     return tokenize_contribution(line);
 }
 
-std::vector<Token> scan_composition_section(LineCursor& lines) {
-    std::vector<Token> tokens;
+void scan_composition_section(LineCursor& lines, OrbitalAssembler& assembler) {
     // Before the table only the underline counts; the table starts one line after it.
-    if (!lines.next_heading(kUnderline)) return tokens;
+    if (!lines.next_heading(kUnderline)) return;
     lines.next();
     while (std::optional<std::string_view> line = lines.next()) {
-        tokens.push_back(tokenize_composition_line(*line));
-        if (std::holds_alternative<token::SectionDivider>(tokens.back())) return tokens;
+        Token token = tokenize_composition_line(*line);
+        bool ends_section = std::holds_alternative<token::SectionDivider>(token);
+        assembler.add(std::move(token));
+        if (ends_section) return;
         // An underline repeated inside the table also skips the line after it.
         if (is_heading(*line, kUnderline)) lines.next();
     }
-    return tokens;
 }
 
-std::vector<Orbital> assemble_orbitals(std::vector<Token> tokens) {
-    TokenCursor cursor(std::move(tokens));
-    std::vector<Orbital> result;
-    while (Token* token = cursor.next()) {
-        if (const auto* numbers = std::get_if<token::TableHeader>(token)) {
-            std::vector<Orbital> block = read_column_block(*numbers, cursor);
-            result.insert(result.end(), std::make_move_iterator(block.begin()), std::make_move_iterator(block.end()));
-        } else if (std::holds_alternative<token::Contribution>(*token)) {
-            fail("Encountered Contribution");
-        } else if (std::holds_alternative<token::TableDivider>(*token)) {
-            fail("Encountered Divider");
-        } else if (std::holds_alternative<token::SectionDivider>(*token)) {
-            break;
-        }
+void OrbitalAssembler::add(Token token) {
+    if (held_back_) return;  // the section fails either way; only its lines are still read
+    switch (state_) {
+        case State::BetweenBlocks:
+            if (auto* numbers = std::get_if<token::TableHeader>(&token)) {
+                numbers_ = std::move(*numbers);
+                state_ = State::EnergyRow;
+            } else if (std::holds_alternative<token::Contribution>(token)) {
+                hold_back("Encountered Contribution");
+            } else if (std::holds_alternative<token::TableDivider>(token)) {
+                hold_back("Encountered Divider");
+            } else if (std::holds_alternative<token::SectionDivider>(token)) {
+                state_ = State::Ended;
+            }
+            return;
+        case State::EnergyRow:
+            // A row of another kind is taken all the same and the block gets no orbitals.
+            if (auto* energies = std::get_if<token::TableHeader>(&token)) {
+                energies_ = std::move(*energies);
+                state_ = State::OccupationRow;
+            } else {
+                state_ = State::Divider;
+            }
+            return;
+        case State::OccupationRow:
+            if (auto* occupations = std::get_if<token::TableHeader>(&token)) make_orbitals(*occupations);
+            state_ = State::Divider;
+            return;
+        case State::Divider:
+            if (!std::holds_alternative<token::TableDivider>(token)) hold_back("Table divider expected");
+            state_ = State::Rows;
+            return;
+        case State::Rows:
+            if (auto* row = std::get_if<token::Contribution>(&token)) {
+                add_row(*row);
+            } else if (std::holds_alternative<token::EmptyLine>(token)) {
+                result_.insert(result_.end(), std::make_move_iterator(block_.begin()),
+                               std::make_move_iterator(block_.end()));
+                block_.clear();
+                state_ = State::BetweenBlocks;
+            } else {
+                hold_back("Unexpected token Some(" + text_form(token) + ")");
+            }
+            return;
+        case State::Ended:
+            return;
     }
-    return result;
+}
+
+void OrbitalAssembler::make_orbitals(const token::TableHeader& occupations) {
+    for (size_t i = 0; i < numbers_.texts.size(); ++i) {
+        Parsed<uint32_t> orbital_nr = parse_u32(numbers_.texts[i]);
+        if (!hold_back(orbital_nr.error)) return;
+        std::optional<std::string_view> energy_text = text_at(energies_.texts, i);
+        if (!energy_text) return hold_back(binding::kMissingItem);
+        Parsed<float> energy = parse_f32(*energy_text);
+        if (!hold_back(energy.error)) return;
+        std::optional<std::string_view> occupation_text = text_at(occupations.texts, i);
+        if (!occupation_text) return hold_back(binding::kMissingItem);
+        Parsed<float> occupation = parse_f32(*occupation_text);
+        if (!hold_back(occupation.error)) return;
+        block_.push_back(Orbital{orbital_nr.value, energy.value, occupation.value, {}});
+    }
+}
+
+void OrbitalAssembler::add_row(const token::Contribution& row) {
+    for (size_t k = 0; k < block_.size(); ++k) {
+        // The atom number is read for every orbital, as each contribution holds its own.
+        Parsed<uint32_t> atom_nr = parse_u32(row.atom_nr);
+        if (!hold_back(atom_nr.error)) return;
+        std::optional<std::string_view> value_text = text_at(row.values, k);
+        if (!value_text) return hold_back(binding::kMissingItem);
+        Parsed<float> value = parse_f32(*value_text);
+        if (!hold_back(value.error)) return;
+        block_[k].contributions.push_back(outputs::casscf::Contribution{
+            atom_nr.value, std::string(row.element), std::string(row.orbital_type), value.value});
+    }
+}
+
+bool OrbitalAssembler::hold_back(const NumberError& error, source_location at) {
+    if (!error.kind) return true;
+    hold_back(error.message(), at);
+    return false;
+}
+
+void OrbitalAssembler::hold_back(std::string message, source_location at) {
+    held_back_ = binding::HeldFailure{std::move(message), at};
+}
+
+std::vector<Orbital> OrbitalAssembler::finish() && {
+    if (held_back_) held_back_->raise();
+    switch (state_) {
+        case State::EnergyRow:
+        case State::OccupationRow:
+        case State::Divider:
+            fail("Table divider expected");
+        case State::Rows:
+            fail("Unexpected token None");
+        case State::BetweenBlocks:
+        case State::Ended:
+            break;
+    }
+    return std::move(result_);
 }
 
 std::optional<CASSCFOutput> parse_casscf(binding::Text text) {
     LineCursor lines(text.view());
     if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
-    std::vector<Token> tokens = scan_composition_section(lines);
-    return CASSCFOutput{assemble_orbitals(std::move(tokens))};
+    OrbitalAssembler assembler;
+    scan_composition_section(lines, assembler);
+    return CASSCFOutput{std::move(assembler).finish()};
 }
 
 }  // namespace parsers::casscf

@@ -7,9 +7,11 @@
 #include <variant>
 #include <vector>
 
+#include "binding/check.hpp"
 #include "binding/text.hpp"
 #include "outputs/casscf.hpp"
 #include "parsers/lines.hpp"
+#include "parsers/numbers.hpp"
 
 namespace parsers::casscf {
 
@@ -35,10 +37,38 @@ std::string text_form(const Token& token);
 
 Token tokenize_composition_line(std::string_view line);
 
-// The tokens of the section; the cursor is not read past the line that ends it.
-std::vector<Token> scan_composition_section(LineCursor& lines);
+// Builds the orbitals of the section's column blocks from its tokens as the tokenizer
+// makes them. A line the tokenizer cannot read, anywhere in the section, is reported before
+// any failure of the table's order or numbers, so the first of those is held back until the
+// section has been read.
+class OrbitalAssembler {
+public:
+    void add(Token token);
+    // The orbitals of all completed blocks; raises the held-back failure, or the failure of
+    // a table that ends inside a block.
+    std::vector<outputs::casscf::Orbital> finish() &&;
 
-std::vector<outputs::casscf::Orbital> assemble_orbitals(std::vector<Token> tokens);
+private:
+    // Where the next token stands in the table.
+    enum class State { BetweenBlocks, EnergyRow, OccupationRow, Divider, Rows, Ended };
+
+    void make_orbitals(const token::TableHeader& occupations);
+    void add_row(const token::Contribution& row);
+    // False (and the failure kept) when `error` is a failure.
+    bool hold_back(const NumberError& error, source_location at = source_location::current());
+    void hold_back(std::string message, source_location at = source_location::current());
+
+    State state_ = State::BetweenBlocks;
+    token::TableHeader numbers_;
+    token::TableHeader energies_;
+    std::vector<outputs::casscf::Orbital> block_;   // the block being read
+    std::vector<outputs::casscf::Orbital> result_;  // the blocks completed
+    std::optional<binding::HeldFailure> held_back_;
+};
+
+// Feeds the tokens of the section to `assembler`; the cursor is not read past the line
+// that ends the section.
+void scan_composition_section(LineCursor& lines, OrbitalAssembler& assembler);
 
 // Takes the text over and frees it before returning; no record when there is no section.
 std::optional<outputs::casscf::CASSCFOutput> parse_casscf(binding::Text text);

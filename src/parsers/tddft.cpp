@@ -109,12 +109,12 @@ void SOCMatrixAssembler::add_element(const soc_token::Element& token) {
 
 bool SOCMatrixAssembler::hold_back(const NumberError& error, source_location at) {
     if (!error.kind) return true;
-    held_back_ = HeldBack{error, at};
+    held_back_ = binding::HeldFailure{error.message(), at};
     return false;
 }
 
 SOCMatrix SOCMatrixAssembler::finish() && {
-    if (held_back_) fail_number(held_back_->error, held_back_->at);
+    if (held_back_) held_back_->raise();
     return std::move(matrix_);
 }
 

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "binding/check.hpp"
 #include "binding/text.hpp"
 #include "outputs/tddft.hpp"
 #include "parsers/lines.hpp"
@@ -40,16 +41,12 @@ public:
     outputs::tddft::SOCMatrix finish() &&;
 
 private:
-    struct HeldBack {
-        NumberError error;
-        source_location at;
-    };
     void add_element(const soc_token::Element& token);
     // True when the number read; else keeps the failure, with the position of its check.
     bool hold_back(const NumberError& error, source_location at = source_location::current());
 
     outputs::tddft::SOCMatrix matrix_;
-    std::optional<HeldBack> held_back_;
+    std::optional<binding::HeldFailure> held_back_;
 };
 
 // Feeds the tokens of one section's eigenvector block to `assembler`; consumes the empty
