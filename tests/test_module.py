@@ -374,3 +374,17 @@ def test_memory_that_cannot_be_obtained_raises_memory_error(write_file, tmp_path
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.decode().split() == ["MemoryError", "parsed"]
     assert proc.stderr == b""
+
+
+@pytest.mark.parametrize("enabled", [True, False], ids=["collector-on", "collector-off"])
+def test_garbage_collector_state_is_kept(write_file, enabled):
+    import gc
+
+    was = gc.isenabled()
+    try:
+        (gc.enable if enabled else gc.disable)()
+        skav_rs.parse_tddft(write_file(GOOD))
+        catch(lambda: skav_rs.parse_tddft(write_file("")))
+        assert gc.isenabled() is enabled
+    finally:
+        (gc.enable if was else gc.disable)()

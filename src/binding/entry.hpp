@@ -14,6 +14,21 @@
 
 namespace binding {
 
+// The collector would walk the young part of a result that is still being built, again
+// and again; no object of the call can be garbage before the call ends.
+class GarbageCollectorPause {
+public:
+    GarbageCollectorPause() : was_enabled_(PyGC_Disable()) {}
+    GarbageCollectorPause(const GarbageCollectorPause&) = delete;
+    GarbageCollectorPause& operator=(const GarbageCollectorPause&) = delete;
+    ~GarbageCollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+
+private:
+    int was_enabled_;
+};
+
 // `parse_and_convert` takes the file's text over and returns the result object.
 template <typename ParseAndConvert>
 PyObject* call_with_file(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs,
@@ -22,6 +37,7 @@ PyObject* call_with_file(const FunctionDescription& description, PyObject* const
         std::vector<PyObject*> slots = extract_arguments_fastcall(description, args, nargs, kwnames);
         std::string_view path = extract_str(slots[0], description.positional_parameter_names[0]);
         Text text = read_to_string(path);
+        GarbageCollectorPause pause;
         Ref result = parse_and_convert(std::move(text));
         return result.release();
     } catch (const CheckFailure& failure) {
