@@ -3,7 +3,7 @@ import math
 import pytest
 
 import skav_rs
-from conftest import UNWRAP_NONE, f32, float_error, int_error, raises_panic
+from conftest import UNWRAP_NONE, case, f32, float_error, int_error, raises_panic
 
 HEADING = "LOEWDIN ORBITAL-COMPOSITIONS"
 UNDERLINE = "-" * 28
@@ -43,14 +43,8 @@ def composition_section(*table, heading=HEADING, underline=UNDERLINE, discarded=
 
 
 def orbital(nr, energy, occupation, contributions=()):
-    return {
-        "orbital_nr": nr,
-        "energy": energy,
-        "occupation": occupation,
-        "contributions": [
-            {"atom_nr": a, "element": e, "orbital_type": t, "contribution": c} for a, e, t, c in contributions
-        ],
-    }
+    rows = [{"atom_nr": a, "element": e, "orbital_type": t, "contribution": c} for a, e, t, c in contributions]
+    return {"orbital_nr": nr, "energy": energy, "occupation": occupation, "contributions": rows}
 
 
 def expected(numbers=NUMBERS, energies=ENERGIES, occupations=OCCUPATIONS, rows=ROWS):
@@ -82,43 +76,36 @@ EXAMPLE = """LOEWDIN ORBITAL-COMPOSITIONS
 
 ------------------------------
 """
-EXAMPLE_RESULT = {
-    "orbital_contributions": [
-        orbital(1, -10.5, 2.0, [(0, "O", "s", 90.0), (1, "H", "s", 10.0)]),
-        orbital(2, -1.2000000476837158, 2.0, [(0, "O", "s", 10.0), (1, "H", "s", 90.0)]),
-        orbital(3, -0.5, 1.5, [(0, "O", "s", 0.0), (1, "H", "s", 100.0)]),
-        orbital(4, 0.30000001192092896, 0.5, [(0, "O", "s", 50.0), (1, "H", "s", 50.0)]),
-        orbital(5, 1.100000023841858, 0.0, [(0, "O", "s", 20.0), (1, "H", "s", 80.0)]),
-    ]
-}
+EXAMPLE_RESULT = {"orbital_contributions": [
+    orbital(nr, e, o, [(0, "O", "s", c), (1, "H", "s", 100 - c)])
+    for nr, e, o, c in [(1, -10.5, 2.0, 90.0), (2, -1.2000000476837158, 2.0, 10.0), (3, -0.5, 1.5, 0.0),
+                        (4, 0.30000001192092896, 0.5, 50.0), (5, 1.100000023841858, 0.0, 20.0)]]}
 
 
 @pytest.mark.parametrize("text", [
-    pytest.param("", id="empty file"),
-    pytest.param("\n\n", id="only empty lines"),
-    pytest.param("SOME OTHER OUTPUT\n" + UNDERLINE + "\n\n" + "\n".join(block()), id="table without heading"),
-    pytest.param(composition_section(*block(), heading=HEADING + " "), id="heading with trailing blank"),
-    pytest.param(composition_section(*block(), heading="Loewdin orbital-compositions"), id="heading in other case"),
-    pytest.param(composition_section(*block(), heading="THE " + HEADING), id="heading after other text"),
-    pytest.param(composition_section(*block(), heading=HEADING + "\r\r"), id="heading ending in CR CR LF"),
-    pytest.param("output\n" + HEADING + "\r", id="heading as final line ending in CR"),
+    case("empty file", ""), case("only empty lines", "\n\n"),
+    case("table without heading", "SOME OTHER OUTPUT\n" + UNDERLINE + "\n\n" + "\n".join(block())),
+    case("heading with trailing blank", composition_section(*block(), heading=HEADING + " ")),
+    case("heading in other case", composition_section(*block(), heading="Loewdin orbital-compositions")),
+    case("heading after other text", composition_section(*block(), heading="THE " + HEADING)),
+    case("heading ending in CR CR LF", composition_section(*block(), heading=HEADING + "\r\r")),
+    case("heading as final line ending in CR", "output\n" + HEADING + "\r"),
 ])
 def test_file_without_heading_gives_none(write_file, text):
     assert parse(write_file, text) is None
 
 
 @pytest.mark.parametrize("text", [
-    pytest.param(HEADING + "\n", id="heading is last line"),
-    pytest.param(HEADING, id="heading is last line without newline"),
-    pytest.param(f"{HEADING}\nsome text\n" + "\n".join(block()) + "\n", id="no underline"),
-    pytest.param(composition_section(*block(), "   ", "x", underline=UNDERLINE + " "), id="underline with trailing blank"),
-    pytest.param(composition_section(*block(), "   ", "x", underline="-" * 27), id="27 hyphens"),
-    pytest.param(composition_section(*block(), "   ", "x", underline="-" * 29), id="29 hyphens"),
-    pytest.param(f"{HEADING}\n{UNDERLINE}\r", id="underline as final line ending in CR"),
-    pytest.param(f"{HEADING}\n{UNDERLINE}\n", id="underline is last line"),
-    pytest.param(f"{HEADING}\n{UNDERLINE}\n 1 2 3 4 5\n", id="only the discarded line after underline"),
-    pytest.param(composition_section(end=(UNDERLINE, *block())), id="section rule right after discarded line"),
-    pytest.param(composition_section("", "", end=()), id="only empty lines in table"),
+    case("heading is last line", HEADING + "\n"), case("heading is last line without newline", HEADING),
+    case("no underline", f"{HEADING}\nsome text\n" + "\n".join(block()) + "\n"),
+    case("underline with trailing blank", composition_section(*block(), "   ", "x", underline=UNDERLINE + " ")),
+    case("27 hyphens", composition_section(*block(), "   ", "x", underline="-" * 27)),
+    case("29 hyphens", composition_section(*block(), "   ", "x", underline="-" * 29)),
+    case("underline as final line ending in CR", f"{HEADING}\n{UNDERLINE}\r"),
+    case("underline is last line", f"{HEADING}\n{UNDERLINE}\n"),
+    case("only the discarded line after underline", f"{HEADING}\n{UNDERLINE}\n 1 2 3 4 5\n"),
+    case("section rule right after discarded line", composition_section(end=(UNDERLINE, *block()))),
+    case("only empty lines in table", composition_section("", "", end=())),
 ])
 def test_heading_without_table_gives_no_orbitals(write_file, text):
     assert parse(write_file, text) == EMPTY
@@ -129,130 +116,109 @@ def test_example_section(write_file):
 
 
 @pytest.mark.parametrize("text, orbitals", [
-    pytest.param(composition_section(*block()), expected(), id="one block"),
-    pytest.param(composition_section(*block(), *block(*SIX)), expected() + expected(*SIX), id="two blocks"),
-    pytest.param(composition_section(*block(*SIX), *block()), expected(*SIX) + expected(), id="six columns then five"),
-    pytest.param(composition_section("", "", *block(), "", "", "", *block(*SIX), "", ""),
-                 expected() + expected(*SIX), id="extra empty lines"),
-    pytest.param(composition_section(*block(rows=[])), expected(rows=[]), id="block without contribution rows"),
-    pytest.param(composition_section(*block(), end=()), expected(), id="block closed at end of input"),
-    pytest.param(composition_section(*block(["5", "5", "3", "0", "4294967295"])),
-                 expected(["5", "5", "3", "0", "4294967295"]), id="orbital numbers repeated and unordered"),
-    pytest.param(composition_section(*block(), heading="  \t" + HEADING, underline=" \t\u00a0" + UNDERLINE,
-                                     before=()), expected(), id="heading and underline indented"),
-    pytest.param(composition_section(*block(), between=("   ", "x", "1 O", "-------", "-" * 40)),
-                 expected(), id="lines between heading and underline passed over"),
-    pytest.param(composition_section(*block(), before=(HEADING + " ", UNDERLINE, "", "   ")),
-                 expected(), id="heading with trailing blank earlier"),
-    pytest.param(composition_section(*block(divider=" " + UNDERLINE)[:4], "   ", *block()[4:]),
-                 expected(), id="divider row as indented underline discards next line"),
+    case("two blocks", composition_section(*block(), *block(*SIX)), expected() + expected(*SIX)),
+    case("six columns then five", composition_section(*block(*SIX), *block()), expected(*SIX) + expected()),
+    case("extra empty lines", composition_section("", "", *block(), "", "", "", *block(*SIX), "", ""),
+         expected() + expected(*SIX)),
+    case("block without contribution rows", composition_section(*block(rows=[])), expected(rows=[])),
+    case("orbital numbers repeated and unordered", composition_section(*block(["5", "5", "3", "0", "4294967295"])),
+         expected(["5", "5", "3", "0", "4294967295"])),
 ])
 def test_table_layouts(write_file, text, orbitals):
     assert parse(write_file, text) == {"orbital_contributions": orbitals}
-
-
-@pytest.mark.parametrize("discarded", [
-    pytest.param("   ", id="whitespace only"),
-    pytest.param("x", id="one field"),
-    pytest.param(row(NUMBERS), id="header row"),
-    pytest.param(row(ROWS[0]), id="contribution row"),
-    pytest.param(DIVIDER, id="divider"),
-    pytest.param(UNDERLINE, id="section rule"),
-    pytest.param(SECTION_RULE + " end", id="section rule with text"),
-])
-def test_line_after_underline_is_discarded(write_file, discarded):
-    assert parse(write_file, composition_section(*block(), discarded=discarded)) == {"orbital_contributions": expected()}
-
-
-@pytest.mark.parametrize("end", [
-    pytest.param((UNDERLINE,), id="28 hyphens"),
-    pytest.param(("-" * 60,), id="60 hyphens"),
-    pytest.param((UNDERLINE + "END",), id="text right after hyphens"),
-    pytest.param((UNDERLINE + " 1 2 3",), id="fields after hyphens"),
-    pytest.param((UNDERLINE, "   ", "x", "1 O", "-------"), id="bad lines after rule"),
-    pytest.param((UNDERLINE, row(ROWS[0]), DIVIDER), id="misplaced rows after rule"),
-    pytest.param((UNDERLINE, *block(["x", "2", "3", "4", "5"])), id="block with bad number after rule"),
-    pytest.param((UNDERLINE, HEADING, UNDERLINE, "", *block(*SIX)), id="second section after rule"),
-])
-def test_section_rule_ends_section(write_file, end):
-    assert parse(write_file, composition_section(*block(), end=end)) == {"orbital_contributions": expected()}
-
-
-@pytest.mark.parametrize("divider", [
-    pytest.param("--------", id="eight hyphens"),
-    pytest.param("\t--------", id="tab and eight hyphens"),
-    pytest.param("x--------y", id="mark inside a word"),
-    pytest.param("-------- a b c d", id="mark among five fields"),
-    pytest.param("-" * 27, id="27 hyphens"),
-    pytest.param(" " + "-" * 29, id="indented 29 hyphens"),
-    pytest.param(" " + "-" * 40 + " x", id="indented long rule"),
-])
-def test_divider_mark(write_file, divider):
-    assert parse(write_file, composition_section(*block(divider=divider))) == {"orbital_contributions": expected()}
 
 
 def header_after_contribution(fields):
     return composition_section(*block()[:-1], row(fields), *block()[1:])
 
 
+def sections(**layouts):
+    """Ids and texts of a five-column section in each layout given as keyword arguments of composition_section."""
+    return [case(name, composition_section(*layout.pop("table", block()), **layout)) for name, layout in layouts.items()]
+
+
+@pytest.mark.parametrize("text", [
+    *sections(**{
+        "one block": {}, "block closed at end of input": {"end": ()},
+        "heading and underline indented": {"heading": "  \t" + HEADING, "underline": " \t\u00a0" + UNDERLINE, "before": ()},
+        "lines between heading and underline passed over": {"between": ("   ", "x", "1 O", "-------", "-" * 40)},
+        "heading with trailing blank earlier": {"before": (HEADING + " ", UNDERLINE, "", "   ")},
+        "first heading without underline": {"before": (HEADING, "no underline here", "")},
+        "divider row as indented underline discards next line":
+            {"table": [*block(divider=" " + UNDERLINE)[:4], "   ", *block()[4:]]},
+    }),
+    # The line after the underline is discarded, whatever it holds.
+    *sections(**{f"discarded {name}": {"discarded": line} for name, line in [
+        ("whitespace only", "   "), ("one field", "x"), ("header row", row(NUMBERS)), ("contribution row", row(ROWS[0])),
+        ("divider", DIVIDER), ("section rule", UNDERLINE), ("section rule with text", SECTION_RULE + " end")]}),
+    # A line starting with 28 hyphens ends the section: nothing after it is read.
+    *sections(**{f"ends at {name}": {"end": end} for name, end in [
+        ("28 hyphens", (UNDERLINE,)), ("60 hyphens", ("-" * 60,)), ("text right after hyphens", (UNDERLINE + "END",)),
+        ("fields after hyphens", (UNDERLINE + " 1 2 3",)), ("bad lines after rule", (UNDERLINE, "   ", "x", "1 O", "-------")),
+        ("misplaced rows after rule", (UNDERLINE, row(ROWS[0]), DIVIDER)),
+        ("block with bad number after rule", (UNDERLINE, *block(["x", "2", "3", "4", "5"]))),
+        ("second section after rule", (UNDERLINE, HEADING, UNDERLINE, "", *block(*SIX))),
+        ("bad second section after rule", (UNDERLINE, HEADING, UNDERLINE, "", "   ", "x"))]}),
+    # Any line holding eight hyphens is a divider.
+    *sections(**{f"divider {name}": {"table": block(divider=divider)} for name, divider in [
+        ("eight hyphens", "--------"), ("tab and eight hyphens", "\t--------"), ("mark inside a word", "x--------y"),
+        ("mark among five fields", "-------- a b c d"), ("27 hyphens", "-" * 27), ("indented 29 hyphens", " " + "-" * 29),
+        ("indented long rule", " " + "-" * 40 + " x")]}),
+    *sections(**{f"ignored {name}": {"table": table} for name, table in [
+        ("energy row with six texts", block(energies=ENERGIES + ["9.9"])),
+        ("occupation row with six texts", block(occupations=OCCUPATIONS + ["junk"])),
+        ("contribution row with extra values", block(rows=[ROWS[0] + ["7.0", "junk"], ROWS[1]]))]}),
+])
+def test_read_as_the_first_block(write_file, text):
+    assert parse(write_file, text) == {"orbital_contributions": expected()}
+
+
+def five(n):
+    return [str(i) for i in range(1, n + 1)], ["1.0"] * n, ["2.0"] * n
+
+
 @pytest.mark.parametrize("text, message", [
-    pytest.param(composition_section(row(ROWS[0]), *block()), "Encountered Contribution", id="contribution before block"),
-    pytest.param(composition_section(*block(["1", "2", "3"], ["1.0"] * 3, ["2.0"] * 3, [["1", "H", "s", "1", "2", "3"]])),
-                 "Encountered Contribution", id="three-column block"),
-    pytest.param(composition_section(*block(["1", "2", "3", "4"], ["1.0"] * 4, ["2.0"] * 4, [])),
-                 "Encountered Contribution", id="four-column block"),
-    pytest.param(composition_section(*block([str(i) for i in range(1, 8)], ["1.0"] * 7, ["2.0"] * 7, [])),
-                 "Encountered Contribution", id="seven-column block"),
-    pytest.param(composition_section(*block(["1\u200b2", "3", "4", "5"])), "Encountered Contribution",
-                 id="zero width space joins fields"),
-    pytest.param(composition_section(*block(["1\x1c2", "3", "4", "5"])), "Encountered Contribution",
-                 id="U+001C joins fields"),
-    pytest.param(composition_section(DIVIDER, *block()), "Encountered Divider", id="divider before block"),
-    pytest.param(composition_section(*block(), " " + SECTION_RULE), "Encountered Divider",
-                 id="indented section rule between blocks"),
-    pytest.param(composition_section(*block()[:3], "", *block()[3:]), "Table divider expected", id="empty line for divider"),
-    pytest.param(composition_section(*block()[:3], *block()[4:]), "Table divider expected", id="contribution for divider"),
-    pytest.param(composition_section(*block()[:3], row(NUMBERS), *block()[3:]), "Table divider expected",
-                 id="fourth header row"),
-    pytest.param(composition_section(*block()[:3]), "Table divider expected", id="section rule for divider"),
-    pytest.param(composition_section(*block(*SIX[:1], SIX[1] + ["9.9"], *SIX[2:])), "Table divider expected",
-                 id="seven-field energy row"),
-    pytest.param(composition_section(*block()[:1], end=()), "Table divider expected", id="input ends after number row"),
-    pytest.param(composition_section(*block()[:2], end=()), "Table divider expected", id="input ends after energy row"),
-    pytest.param(composition_section(*block()[:3], end=()), "Table divider expected", id="input ends after occupation row"),
-    pytest.param(composition_section(*block()[:-1], end=()), "Unexpected token None", id="no empty line at end of input"),
-    pytest.param(composition_section(*block()[:-1], end=()).rstrip("\n"), "Unexpected token None",
-                 id="no newline at end of input"),
-    pytest.param(composition_section(*block()[:4], end=()), "Unexpected token None", id="input ends after divider"),
-    pytest.param(header_after_contribution(NUMBERS), 'Unexpected token Some(TableHeader(["1", "2", "3", "4", "5"]))',
-                 id="number row after contribution row"),
-    pytest.param(header_after_contribution(SIX[0]),
-                 'Unexpected token Some(TableHeader(["7", "8", "9", "10", "11", "12"]))', id="six-field row"),
-    pytest.param(composition_section(*block(rows=[["0", "O", "s", "12.5", "80.0"]])),
-                 'Unexpected token Some(TableHeader(["0", "O", "s", "12.5", "80.0"]))', id="five-field contribution row"),
-    pytest.param(composition_section(*block()[:-1], DIVIDER, ""), "Unexpected token Some(TableDivider)",
-                 id="divider after contribution row"),
-    pytest.param(composition_section(*block()[:-1]), "Unexpected token Some(SectionDivider)",
-                 id="section rule after contribution row"),
-    pytest.param(composition_section(*block()[:-1], UNDERLINE + " END"), "Unexpected token Some(SectionDivider)",
-                 id="section rule with text after contribution row"),
+    case("contribution before block", composition_section(row(ROWS[0]), *block()), "Encountered Contribution"),
+    case("three-column block", composition_section(*block(*five(3), [["1", "H", "s", "1", "2", "3"]])),
+         "Encountered Contribution"),
+    case("four-column block", composition_section(*block(*five(4), [])), "Encountered Contribution"),
+    case("seven-column block", composition_section(*block(*five(7), [])), "Encountered Contribution"),
+    case("zero width space joins fields", composition_section(*block(["1\u200b2", "3", "4", "5"])), "Encountered Contribution"),
+    case("U+001C joins fields", composition_section(*block(["1\x1c2", "3", "4", "5"])), "Encountered Contribution"),
+    case("divider before block", composition_section(DIVIDER, *block()), "Encountered Divider"),
+    case("indented section rule between blocks", composition_section(*block(), " " + SECTION_RULE), "Encountered Divider"),
+    case("empty line for divider", composition_section(*block()[:3], "", *block()[3:]), "Table divider expected"),
+    case("contribution for divider", composition_section(*block()[:3], *block()[4:]), "Table divider expected"),
+    case("fourth header row", composition_section(*block()[:3], row(NUMBERS), *block()[3:]), "Table divider expected"),
+    case("section rule for divider", composition_section(*block()[:3]), "Table divider expected"),
+    case("seven-field energy row", composition_section(*block(*SIX[:1], SIX[1] + ["9.9"], *SIX[2:])),
+         "Table divider expected"),
+    *(case(f"input ends after {name} row", composition_section(*block()[:k], end=()), "Table divider expected")
+      for k, name in [(1, "number"), (2, "energy"), (3, "occupation")]),
+    case("no empty line at end of input", composition_section(*block()[:-1], end=()), "Unexpected token None"),
+    case("no newline at end of input", composition_section(*block()[:-1], end=()).rstrip("\n"), "Unexpected token None"),
+    case("input ends after divider", composition_section(*block()[:4], end=()), "Unexpected token None"),
+    case("number row after contribution row", header_after_contribution(NUMBERS),
+         'Unexpected token Some(TableHeader(["1", "2", "3", "4", "5"]))'),
+    case("six-field row", header_after_contribution(SIX[0]),
+         'Unexpected token Some(TableHeader(["7", "8", "9", "10", "11", "12"]))'),
+    case("five-field contribution row", composition_section(*block(rows=[["0", "O", "s", "12.5", "80.0"]])),
+         'Unexpected token Some(TableHeader(["0", "O", "s", "12.5", "80.0"]))'),
+    case("divider after contribution row", composition_section(*block()[:-1], DIVIDER, ""),
+         "Unexpected token Some(TableDivider)"),
+    case("section rule after contribution row", composition_section(*block()[:-1]), "Unexpected token Some(SectionDivider)"),
+    case("section rule with text after contribution row", composition_section(*block()[:-1], UNDERLINE + " END"),
+         "Unexpected token Some(SectionDivider)"),
 ])
 def test_token_order_failures(write_file, text, message):
     assert_fails(write_file, text, message)
 
 
 @pytest.mark.parametrize("field, written", [
-    pytest.param("a\\b", "a\\\\b", id="backslash"),
-    pytest.param('say"hi"', 'say\\"hi\\"', id="double quote"),
-    pytest.param("it's", "it's", id="single quote"),
-    pytest.param("\x00", "\\0", id="NUL"),
-    pytest.param("a\x01", "a\\u{1}", id="U+0001"),
-    pytest.param("\x1b[0m", "\\u{1b}[0m", id="escape"),
-    pytest.param("\x7f", "\\u{7f}", id="DEL"),
-    pytest.param("\x9f", "\\u{9f}", id="C1 control"),
-    pytest.param("Ö", "Ö", id="latin letter"),
-    pytest.param("中", "中", id="CJK letter"),
-    pytest.param("x\u200by", "x\\u{200b}y", id="zero width space"),
+    case("backslash", "a\\b", "a\\\\b"), case("double quote", 'say"hi"', 'say\\"hi\\"'), case("single quote", "it's", "it's"),
+    case("NUL", "\x00", "\\0"), case("U+0001", "a\x01", "a\\u{1}"), case("escape", "\x1b[0m", "\\u{1b}[0m"),
+    case("DEL", "\x7f", "\\u{7f}"), case("C1 control", "\x9f", "\\u{9f}"), case("latin letter", "Ö", "Ö"),
+    case("CJK letter", "中", "中"), case("zero width space", "x\u200by", "x\\u{200b}y"),
 ])
 def test_header_text_form_in_message(write_file, field, written):
     message = 'Unexpected token Some(TableHeader(["1", "2", "3", "4", "' + written + '"]))'
@@ -263,10 +229,10 @@ UNCHECKED_ROWS = [["3a", "O", "s", "abc"], ["x", "y", "z"], ["1", "C", "px", "1"
 
 
 @pytest.mark.parametrize("lines", [
-    pytest.param([row(NUMBERS), DIVIDER, DIVIDER], id="divider for energy row"),
-    pytest.param([row(NUMBERS), "", DIVIDER], id="empty line for energy row"),
-    pytest.param([row(NUMBERS), row(ENERGIES), DIVIDER, DIVIDER], id="divider for occupation row"),
-    pytest.param([row(["a", "b", "c", "d", "e"]), DIVIDER, DIVIDER], id="bad numbers unread"),
+    case("divider for energy row", [row(NUMBERS), DIVIDER, DIVIDER]),
+    case("empty line for energy row", [row(NUMBERS), "", DIVIDER]),
+    case("divider for occupation row", [row(NUMBERS), row(ENERGIES), DIVIDER, DIVIDER]),
+    case("bad numbers unread", [row(["a", "b", "c", "d", "e"]), DIVIDER, DIVIDER]),
 ])
 def test_block_without_header_rows_reads_no_orbitals(write_file, lines):
     text = composition_section(*lines, *(row(r) for r in UNCHECKED_ROWS), "", *block(*SIX))
@@ -274,84 +240,67 @@ def test_block_without_header_rows_reads_no_orbitals(write_file, lines):
 
 
 @pytest.mark.parametrize("lines, message", [
-    pytest.param([row(NUMBERS), DIVIDER, row(ROWS[0]), ""], "Table divider expected", id="one divider"),
-    pytest.param([row(NUMBERS), DIVIDER, ""], "Table divider expected", id="empty line after divider"),
-    pytest.param([row(NUMBERS), DIVIDER, DIVIDER, row(ROWS[0])], "Unexpected token Some(SectionDivider)",
-                 id="rows still need empty line"),
+    case("one divider", [row(NUMBERS), DIVIDER, row(ROWS[0]), ""], "Table divider expected"),
+    case("empty line after divider", [row(NUMBERS), DIVIDER, ""], "Table divider expected"),
+    case("rows still need empty line", [row(NUMBERS), DIVIDER, DIVIDER, row(ROWS[0])], "Unexpected token Some(SectionDivider)"),
 ])
 def test_block_without_header_rows_failures(write_file, lines, message):
     assert_fails(write_file, composition_section(*lines), message)
 
 
 @pytest.mark.parametrize("text", [
-    pytest.param(composition_section(*block(), "   "), id="blank-only line between blocks"),
-    pytest.param(composition_section(*block()[:-1], "\t", ""), id="tab-only line after contribution rows"),
-    pytest.param(composition_section("   ", *block()), id="blank-only line before first block"),
-    pytest.param(composition_section(*block(), "x"), id="one-field line"),
-    pytest.param(composition_section(*block(), "1 O"), id="two-field line"),
-    pytest.param(composition_section(*block(), "-------"), id="seven hyphens"),
-    pytest.param(composition_section(*block(), "  -------"), id="indented seven hyphens"),
-    pytest.param(composition_section(*block(), HEADING), id="second heading in table"),
-    pytest.param(composition_section(*block(["1"], ["1.0"], ["2.0"], [["1", "H", "s", "1.0"]])), id="one-column block"),
-    pytest.param(composition_section(*block(["1", "2"], ["1.0"] * 2, ["2.0"] * 2, [])), id="two-column block"),
-    pytest.param(composition_section(*block(*SIX[:1], SIX[1][:5], *SIX[2:])), id="energy row shorter"),
-    pytest.param(composition_section(*block(*SIX[:2], SIX[2][:5], *SIX[3:])), id="occupation row shorter"),
-    pytest.param(composition_section(*block(rows=[ROWS[0], ROWS[1][:-1]])), id="contribution row one value short"),
-    pytest.param(composition_section(*block(rows=[["1", "H", "s"]])), id="contribution row without values"),
-    pytest.param(composition_section(*block(), end=()) + "\r", id="final lone CR line"),
+    case("blank-only line between blocks", composition_section(*block(), "   ")),
+    case("tab-only line after contribution rows", composition_section(*block()[:-1], "\t", "")),
+    case("blank-only line before first block", composition_section("   ", *block())),
+    *(case(name, composition_section(*block(), line)) for name, line in [
+        ("one-field line", "x"), ("two-field line", "1 O"), ("seven hyphens", "-------"),
+        ("indented seven hyphens", "  -------"), ("second heading in table", HEADING)]),
+    case("one-column block", composition_section(*block(*five(1), [["1", "H", "s", "1.0"]]))),
+    case("two-column block", composition_section(*block(*five(2), []))),
+    case("energy row shorter", composition_section(*block(*SIX[:1], SIX[1][:5], *SIX[2:]))),
+    case("occupation row shorter", composition_section(*block(*SIX[:2], SIX[2][:5], *SIX[3:]))),
+    case("contribution row one value short", composition_section(*block(rows=[ROWS[0], ROWS[1][:-1]]))),
+    case("contribution row without values", composition_section(*block(rows=[["1", "H", "s"]]))),
+    case("final lone CR line", composition_section(*block(), end=()) + "\r"),
 ])
 def test_missing_item_failures(write_file, text):
     assert_fails(write_file, text, UNWRAP_NONE)
 
 
 @pytest.mark.parametrize("table", [
-    pytest.param([row(ROWS[0]), *block()], id="after Encountered Contribution"),
-    pytest.param([DIVIDER], id="after Encountered Divider"),
-    pytest.param([*block()[:3], ""], id="after Table divider expected"),
-    pytest.param([*block()[:-1], row(NUMBERS)], id="after Unexpected token"),
-    pytest.param(block(rows=[["3a", "O", "s", *ROWS[0][3:]]]), id="after bad atom number"),
-    pytest.param(block(energies=["x"] * 5), id="after bad energy"),
+    case("after Encountered Contribution", [row(ROWS[0]), *block()]), case("after Encountered Divider", [DIVIDER]),
+    case("after Table divider expected", [*block()[:3], ""]), case("after Unexpected token", [*block()[:-1], row(NUMBERS)]),
+    case("after bad atom number", block(rows=[["3a", "O", "s", *ROWS[0][3:]]])),
+    case("after bad energy", block(energies=["x"] * 5)),
 ])
 def test_tokenizer_missing_item_reported_first(write_file, table):
     assert_fails(write_file, composition_section(*table, "", "", *block(), "1 O", ""), UNWRAP_NONE)
 
 
 @pytest.mark.parametrize("table, message", [
-    pytest.param(block(["x", *SIX[0][1:]], SIX[1][:5], *SIX[2:]), int_error("InvalidDigit"),
-                 id="bad number before short energy row"),
-    pytest.param(block(SIX[0], ["-1", "bad", *SIX[1][2:5]], *SIX[2:]), float_error("Invalid"),
-                 id="bad energy before short energy row"),
-    pytest.param(block(SIX[0], SIX[1], ["2.0", "2.0", "x", "2.0", "2.0", "2.0"], *SIX[3:]), float_error("Invalid"),
-                 id="bad occupation of third column"),
-    pytest.param(block(rows=[["3a", "O", "s", "1.0"]]), int_error("InvalidDigit"), id="bad atom before short row"),
-    pytest.param(block(rows=[["3", "O", "s", "abc"]]), float_error("Invalid"), id="bad value before short row"),
-    pytest.param(block(rows=[ROWS[0][:-1], ["3a", *ROWS[1][1:]]]), UNWRAP_NONE, id="short row before bad atom"),
-    pytest.param([*block(["-1", *NUMBERS[1:]]), DIVIDER], int_error("InvalidDigit"), id="bad number before misplaced divider"),
-    pytest.param([DIVIDER, *block(["-1", *NUMBERS[1:]])], "Encountered Divider", id="misplaced divider before bad number"),
+    case("bad number before short energy row", block(["x", *SIX[0][1:]], SIX[1][:5], *SIX[2:]), int_error("InvalidDigit")),
+    case("bad energy before short energy row", block(SIX[0], ["-1", "bad", *SIX[1][2:5]], *SIX[2:]), float_error("Invalid")),
+    case("bad occupation of third column", block(SIX[0], SIX[1], ["2.0", "2.0", "x", "2.0", "2.0", "2.0"], *SIX[3:]),
+         float_error("Invalid")),
+    case("bad atom before short row", block(rows=[["3a", "O", "s", "1.0"]]), int_error("InvalidDigit")),
+    case("bad value before short row", block(rows=[["3", "O", "s", "abc"]]), float_error("Invalid")),
+    case("short row before bad atom", block(rows=[ROWS[0][:-1], ["3a", *ROWS[1][1:]]]), UNWRAP_NONE),
+    case("bad number before misplaced divider", [*block(["-1", *NUMBERS[1:]]), DIVIDER], int_error("InvalidDigit")),
+    case("misplaced divider before bad number", [DIVIDER, *block(["-1", *NUMBERS[1:]])], "Encountered Divider"),
 ])
 def test_first_failure_in_table_order_wins(write_file, table, message):
     assert_fails(write_file, composition_section(*table), message)
 
 
-@pytest.mark.parametrize("table", [
-    pytest.param(block(energies=ENERGIES + ["9.9"]), id="energy row with six texts"),
-    pytest.param(block(occupations=OCCUPATIONS + ["junk"]), id="occupation row with six texts"),
-    pytest.param(block(rows=[ROWS[0] + ["7.0", "junk"], ROWS[1]]), id="contribution row with extra values"),
-])
-def test_extra_texts_are_ignored(write_file, table):
-    assert parse(write_file, composition_section(*table)) == {"orbital_contributions": expected()}
-
-
 def one_value_section(where, text):
     """One five-column block whose first orbital number, energy, occupation, atom or value is `text`."""
-    numbers, energies, occupations = list(NUMBERS), list(ENERGIES), list(OCCUPATIONS)
+    columns = {"orbital_nr": list(NUMBERS), "energy": list(ENERGIES), "occupation": list(OCCUPATIONS)}
     contribution = list(ROWS[0])
-    target = {"orbital_nr": numbers, "energy": energies, "occupation": occupations}
-    if where in target:
-        target[where][0] = text
+    if where in columns:
+        columns[where][0] = text
     else:
         contribution[0 if where == "atom_nr" else 3] = text
-    return composition_section(*block(numbers, energies, occupations, [contribution]))
+    return composition_section(*block(*columns.values(), [contribution]))
 
 
 def first_value(result, where):
@@ -360,26 +309,12 @@ def first_value(result, where):
 
 
 @pytest.mark.parametrize("where, text, value", [
-    ("orbital_nr", "4294967295", 4294967295),
-    ("orbital_nr", "+7", 7),
-    ("orbital_nr", "007", 7),
-    ("atom_nr", "4294967295", 4294967295),
-    ("atom_nr", "+12", 12),
-    ("energy", "-20.66948", -20.669479370117188),
-    ("energy", "-1.2", -1.2000000476837158),
-    ("energy", "1e-3", f32(0.001)),
-    ("energy", "+2.5", 2.5),
-    ("energy", "3.4028235E38", 3.4028234663852886e38),
-    ("occupation", "1.99979", 1.9997899532318115),
-    ("occupation", "2.00000", 2.0),
-    ("occupation", "1E+0", 1.0),
-    ("contribution", "83.1", 83.0999984741211),
-    ("contribution", "100.0", 100.0),
-    ("contribution", ".5", 0.5),
-    ("contribution", "5.", 5.0),
-    ("contribution", "1e40", math.inf),
-    ("contribution", "-INFinity", -math.inf),
-    ("contribution", "1e-50", 0.0),
+    ("orbital_nr", "4294967295", 4294967295), ("orbital_nr", "+7", 7), ("orbital_nr", "007", 7),
+    ("atom_nr", "4294967295", 4294967295), ("atom_nr", "+12", 12),
+    ("energy", "-1.2", -1.2000000476837158), ("energy", "1e-3", f32(0.001)), ("energy", "+2.5", 2.5),
+    ("energy", "3.4028235E38", 3.4028234663852886e38), ("occupation", "1.99979", 1.9997899532318115),
+    ("occupation", "1E+0", 1.0), ("contribution", ".5", 0.5), ("contribution", "5.", 5.0),
+    ("contribution", "1e40", math.inf), ("contribution", "-INFinity", -math.inf), ("contribution", "1e-50", 0.0),
 ], ids=lambda v: v if isinstance(v, str) else None)
 def test_number_texts_read(write_file, where, text, value):
     got = first_value(parse(write_file, one_value_section(where, text)), where)
@@ -391,35 +326,23 @@ def test_nan_is_read(write_file):
 
 
 @pytest.mark.parametrize("where, text, message", [
-    ("atom_nr", "3a", int_error("InvalidDigit")),
-    ("atom_nr", "\u0663", int_error("InvalidDigit")),
-    ("atom_nr", "4294967296", int_error("PosOverflow")),
-    ("orbital_nr", "-1", int_error("InvalidDigit")),
-    ("orbital_nr", "4294967296", int_error("PosOverflow")),
-    ("orbital_nr", "1.0", int_error("InvalidDigit")),
-    ("orbital_nr", "+", int_error("InvalidDigit")),
-    ("orbital_nr", "99999999999a", int_error("PosOverflow")),
-    ("orbital_nr", "1a99999999999", int_error("InvalidDigit")),
-    ("contribution", "83.1%", float_error("Invalid")),
-    ("contribution", "1_0", float_error("Invalid")),
-    ("contribution", ".", float_error("Invalid")),
-    ("energy", "1,5", float_error("Invalid")),
-    ("energy", "0x10", float_error("Invalid")),
-    ("energy", "--1", float_error("Invalid")),
-    ("energy", "infinit", float_error("Invalid")),
-    ("occupation", "abc", float_error("Invalid")),
-    ("occupation", "e5", float_error("Invalid")),
+    ("atom_nr", "3a", int_error("InvalidDigit")), ("atom_nr", "\u0663", int_error("InvalidDigit")),
+    ("atom_nr", "4294967296", int_error("PosOverflow")), ("orbital_nr", "-1", int_error("InvalidDigit")),
+    ("orbital_nr", "4294967296", int_error("PosOverflow")), ("orbital_nr", "1.0", int_error("InvalidDigit")),
+    ("orbital_nr", "+", int_error("InvalidDigit")), ("orbital_nr", "99999999999a", int_error("PosOverflow")),
+    ("orbital_nr", "1a99999999999", int_error("InvalidDigit")), ("contribution", "83.1%", float_error("Invalid")),
+    ("contribution", "1_0", float_error("Invalid")), ("contribution", ".", float_error("Invalid")),
+    ("energy", "1,5", float_error("Invalid")), ("energy", "0x10", float_error("Invalid")),
+    ("energy", "--1", float_error("Invalid")), ("energy", "infinit", float_error("Invalid")),
+    ("occupation", "abc", float_error("Invalid")), ("occupation", "e5", float_error("Invalid")),
 ], ids=lambda v: v if isinstance(v, str) and not v.startswith("called") else None)
 def test_number_format_failures(write_file, where, text, message):
     assert_fails(write_file, one_value_section(where, text), message)
 
 
 @pytest.mark.parametrize("element, orbital_type", [
-    pytest.param("Ö", "dxy", id="umlaut"),
-    pytest.param("中", "p-1", id="CJK"),
-    pytest.param("Xx", "d(x2-y2)", id="unknown element"),
-    pytest.param("\x01", "\u200b", id="control and format characters"),
-    pytest.param("O", "s'\"\\", id="quotes and backslash"),
+    case("umlaut", "Ö", "dxy"), case("CJK", "中", "p-1"), case("unknown element", "Xx", "d(x2-y2)"),
+    case("control and format characters", "\x01", "\u200b"), case("quotes and backslash", "O", "s'\"\\"),
 ])
 def test_element_and_orbital_type_taken_as_written(write_file, element, orbital_type):
     rows = [["4", element, orbital_type, "1.0", "2.0", "3.0", "4.0", "5.0"]]
@@ -427,38 +350,15 @@ def test_element_and_orbital_type_taken_as_written(write_file, element, orbital_
 
 
 @pytest.mark.parametrize("text", [
-    pytest.param(composition_section(*block(), end=(UNDERLINE, HEADING, UNDERLINE, "", *block(*SIX))),
-                 id="second section after rule"),
-    pytest.param(composition_section(*block(), end=(UNDERLINE, HEADING, UNDERLINE, "", "   ", "x")),
-                 id="bad second section after rule"),
-    pytest.param(composition_section(*block(), before=(HEADING, "no underline here", "")),
-                 id="first heading without underline"),
+    case("CRLF", EXAMPLE.replace("\n", "\r\n")), case("mixed LF and CRLF", EXAMPLE.replace("0\n", "0\r\n")),
+    case("no final newline", EXAMPLE.rstrip("\n")), case("final section rule ending in CR", EXAMPLE.rstrip("\n") + "\r"),
+    case("ends after empty line", EXAMPLE.replace(SECTION_RULE + "\n", "")),
+    *(case(f"fields separated by {name}", EXAMPLE.replace(" ", sep).replace(HEADING.replace(" ", sep), HEADING))
+      for name, sep in [("tab", "\t"), ("no-break space", "\u00a0"), ("ideographic space", "\u3000"),
+                        ("em space and NEL", "\u2003\u0085"), ("mixed whitespace", " \t\u00a0 ")]),
 ])
-def test_only_first_heading_is_used(write_file, text):
-    assert parse(write_file, text) == {"orbital_contributions": expected()}
-
-
-@pytest.mark.parametrize("text", [
-    pytest.param(EXAMPLE.replace("\n", "\r\n"), id="CRLF"),
-    pytest.param(EXAMPLE.replace("0\n", "0\r\n"), id="mixed LF and CRLF"),
-    pytest.param(EXAMPLE.rstrip("\n"), id="no final newline"),
-    pytest.param(EXAMPLE.rstrip("\n") + "\r", id="final section rule ending in CR"),
-    pytest.param(EXAMPLE.replace(SECTION_RULE + "\n", ""), id="ends after empty line"),
-])
-def test_line_ends(write_file, text):
+def test_line_ends_and_field_separators(write_file, text):
     assert parse(write_file, text) == EXAMPLE_RESULT
-
-
-@pytest.mark.parametrize("sep", [
-    pytest.param("\t", id="tab"),
-    pytest.param("\u00a0", id="no-break space"),
-    pytest.param("\u3000", id="ideographic space"),
-    pytest.param("\u2003\u0085", id="em space and NEL"),
-    pytest.param(" \t\u00a0 ", id="mixed"),
-])
-def test_any_whitespace_separates_fields(write_file, sep):
-    heading, rest = EXAMPLE.split("\n", 1)
-    assert parse(write_file, heading + "\n" + rest.replace(" ", sep)) == EXAMPLE_RESULT
 
 
 def test_orbitals_of_a_block_share_contribution_rows(write_file):
@@ -466,11 +366,9 @@ def test_orbitals_of_a_block_share_contribution_rows(write_file):
     rows = [[str(k), el, ot, *(f"{k * 10 + i}.5" for i in range(6))]
             for k, (el, ot) in enumerate(zip("ONCHHS", ["s", "px", "py", "s", "s", "dz2"]))]
     result = parse(write_file, composition_section(*block(numbers, ["0.5"] * 6, ["1.0"] * 6, rows)))
-    orbitals = result["orbital_contributions"]
-    assert [len(o["contributions"]) for o in orbitals] == [6] * 6
     for k in range(6):
-        keys = {(o["contributions"][k]["atom_nr"], o["contributions"][k]["element"], o["contributions"][k]["orbital_type"])
-                for o in orbitals}
+        keys = {(c["atom_nr"], c["element"], c["orbital_type"]) for o in result["orbital_contributions"]
+                for c in o["contributions"][k : k + 1]}
         assert keys == {(k, rows[k][1], rows[k][2])}
     assert result == {"orbital_contributions": expected(numbers, ["0.5"] * 6, ["1.0"] * 6, rows)}
 

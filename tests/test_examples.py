@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 import skav_rs
-from conftest import UNWRAP_ERR, UNWRAP_NONE
+from conftest import NOT_UTF8, UNWRAP_ERR, UNWRAP_NONE
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = ROOT / "examples"
@@ -23,27 +23,16 @@ ENV = {**os.environ, "PYTHONPATH": os.pathsep.join(PYTHONPATH)}
 
 # Broken files for the batch run and the failure each one must be reported with.
 BROKEN = {
-    "bad_number.out": (
-        "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n----\nSTATE 1: abc\n",
-        f"PanicException: {UNWRAP_ERR}ParseFloatError {{ kind: Invalid }}",
-    ),
-    "no_section.out": ("nothing to see here\n", f"PanicException: {UNWRAP_NONE}"),
-    "deeper/latin1.out": (
-        "LOEWDIN ORBITAL-COMPOSITIONS\n\xe9\n".encode("latin-1"),
-        f'PanicException: {UNWRAP_ERR}Error {{ kind: InvalidData, message: "stream did not contain valid UTF-8" }}',
-    ),
+    "bad_number.out": ("SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n----\nSTATE 1: abc\n".encode(),
+                       f"PanicException: {UNWRAP_ERR}ParseFloatError {{ kind: Invalid }}"),
+    "no_section.out": (b"nothing to see here\n", f"PanicException: {UNWRAP_NONE}"),
+    "deeper/latin1.out": ("LOEWDIN ORBITAL-COMPOSITIONS\n\xe9\n".encode("latin-1"), f"PanicException: {NOT_UTF8}"),
 }
 
 
 def run_example(script, *args, cwd=None):
-    return subprocess.run(
-        [sys.executable, str(EXAMPLES / script), *map(str, args)],
-        capture_output=True,
-        text=True,
-        timeout=300,
-        cwd=cwd,
-        env=ENV,
-    )
+    return subprocess.run([sys.executable, str(EXAMPLES / script), *map(str, args)],
+                          capture_output=True, text=True, timeout=300, cwd=cwd, env=ENV)
 
 
 def module_result(path, kind):
@@ -60,8 +49,7 @@ def batch_folder(tmp_path_factory):
     shutil.copy(CASSCF_SAMPLE, folder / "deeper" / "water_again.out")
     (folder / "notes.txt").write_text("not an output file\n")
     for name, (content, _) in BROKEN.items():
-        target = folder / name
-        target.write_bytes(content.encode() if isinstance(content, str) else content)
+        (folder / name).write_bytes(content)
     return folder
 
 
@@ -73,43 +61,36 @@ def batch_run(batch_folder):
 # dump_json.py
 
 
-@pytest.mark.parametrize("sample, kind", [(TDDFT_SAMPLE, "tddft"), (CASSCF_SAMPLE, "casscf")], ids=["tddft", "casscf"])
-def test_dump_json_gives_module_results(sample, kind):
-    run = run_example("dump_json.py", sample)
-    assert run.returncode == 0, run.stderr
-    assert json.loads(run.stdout) == {str(sample): {kind: module_result(sample, kind)}}
+BOTH = {str(TDDFT_SAMPLE): "tddft", str(CASSCF_SAMPLE): "casscf"}
 
 
-def test_dump_json_takes_many_files():
-    run = run_example("dump_json.py", TDDFT_SAMPLE, CASSCF_SAMPLE)
+@pytest.mark.parametrize("args, expected", [
+    pytest.param([TDDFT_SAMPLE], {str(TDDFT_SAMPLE): "tddft"}, id="tddft"),
+    pytest.param([CASSCF_SAMPLE], {str(CASSCF_SAMPLE): "casscf"}, id="casscf"),
+    pytest.param([TDDFT_SAMPLE, CASSCF_SAMPLE], BOTH, id="many-files"),
+    pytest.param(["--kind", "casscf", TDDFT_SAMPLE], {str(TDDFT_SAMPLE): ("casscf", None)}, id="kind-option-overrides-detection"),
+])
+def test_dump_json_gives_module_results(args, expected):
+    run = run_example("dump_json.py", *args)
     assert run.returncode == 0, run.stderr
-    assert sorted(json.loads(run.stdout)) == sorted([str(TDDFT_SAMPLE), str(CASSCF_SAMPLE)])
+    assert json.loads(run.stdout) == {path: dict([kind]) if isinstance(kind, tuple) else {kind: module_result(path, kind)}
+                                      for path, kind in expected.items()}
 
 
 def test_dump_json_text_is_stable_across_runs():
     # Each process seeds the key order afresh; sorted keys must hide that.
-    runs = [run_example("dump_json.py", TDDFT_SAMPLE, CASSCF_SAMPLE).stdout for _ in range(3)]
-    assert runs[0] == runs[1] == runs[2]
-    assert runs[0] == json.dumps(json.loads(runs[0]), sort_keys=True, indent=2) + "\n"
-
-
-def test_dump_json_kind_option_overrides_detection():
-    run = run_example("dump_json.py", "--kind", "casscf", TDDFT_SAMPLE)
-    assert run.returncode == 0, run.stderr
-    assert json.loads(run.stdout) == {str(TDDFT_SAMPLE): {"casscf": None}}
+    runs = {run_example("dump_json.py", TDDFT_SAMPLE, CASSCF_SAMPLE).stdout for _ in range(3)}
+    assert len(runs) == 1 and runs == {json.dumps(json.loads(min(runs)), sort_keys=True, indent=2) + "\n"}
 
 
 # batch_parse.py
 
 
 def test_batch_results_match_module(batch_run, batch_folder):
-    results = json.loads(batch_run.stdout)["results"]
-    expected = {
-        str(batch_folder / "formaldehyde_tddft.out"): {"tddft": module_result(TDDFT_SAMPLE, "tddft")},
-        str(batch_folder / "water_casscf.out"): {"casscf": module_result(CASSCF_SAMPLE, "casscf")},
-        str(batch_folder / "deeper" / "water_again.out"): {"casscf": module_result(CASSCF_SAMPLE, "casscf")},
-    }
-    assert results == expected
+    expected = {"formaldehyde_tddft.out": ("tddft", TDDFT_SAMPLE), "water_casscf.out": ("casscf", CASSCF_SAMPLE),
+                "deeper/water_again.out": ("casscf", CASSCF_SAMPLE)}
+    assert json.loads(batch_run.stdout)["results"] == {
+        str(batch_folder / name): {kind: module_result(sample, kind)} for name, (kind, sample) in expected.items()}
 
 
 def test_batch_reports_every_failure_and_goes_on(batch_run, batch_folder):
@@ -120,38 +101,29 @@ def test_batch_reports_every_failure_and_goes_on(batch_run, batch_folder):
     assert batch_run.returncode == 1
 
 
-def test_batch_keeps_native_reports_off_the_terminal(batch_run):
-    assert "panicked at" not in batch_run.stderr
-
-
-def test_batch_draws_progress_bar(batch_run):
-    assert f"{BAR_DONE} 6/6 files, 3 failed\n" in batch_run.stderr
+def test_batch_draws_progress_bar_and_keeps_native_reports_off_the_terminal(batch_run):
+    assert f"{BAR_DONE} 6/6 files, 3 failed\n" in batch_run.stderr and "panicked at" not in batch_run.stderr
     assert batch_run.stderr.endswith("6 files: 3 parsed, 3 failed\n")
 
 
 def test_batch_without_failures_exits_zero(tmp_path):
     shutil.copy(TDDFT_SAMPLE, tmp_path / "a.out")
     run = run_example("batch_parse.py", tmp_path, "--no-progress")
-    assert run.returncode == 0, run.stderr
+    assert run.returncode == 0 and BAR_DONE not in run.stderr, run.stderr
     assert json.loads(run.stdout)["failures"] == {}
-    assert BAR_DONE not in run.stderr
 
 
 def test_batch_output_file_and_pattern(batch_folder, tmp_path):
     target = tmp_path / "results.json"
     run = run_example("batch_parse.py", batch_folder, "--output", target, "--pattern", "water*.out")
-    assert run.returncode == 0, run.stderr
-    assert run.stdout == ""
-    document = json.loads(target.read_text())
-    assert sorted(document["results"]) == sorted(
-        [str(batch_folder / "water_casscf.out"), str(batch_folder / "deeper" / "water_again.out")]
-    )
+    assert run.returncode == 0 and run.stdout == "", run.stderr
+    assert sorted(json.loads(target.read_text())["results"]) == [
+        str(batch_folder / "deeper" / "water_again.out"), str(batch_folder / "water_casscf.out")]
 
 
 def test_batch_refuses_missing_folder(tmp_path):
     run = run_example("batch_parse.py", tmp_path / "absent")
-    assert run.returncode == 2
-    assert "not a folder" in run.stderr
+    assert run.returncode == 2 and "not a folder" in run.stderr
 
 
 # typed_summary.py
@@ -160,12 +132,10 @@ def test_batch_refuses_missing_folder(tmp_path):
 def test_typed_summary_lists_states_and_orbitals():
     run = run_example("typed_summary.py", TDDFT_SAMPLE, CASSCF_SAMPLE)
     assert run.returncode == 0, run.stderr
-    lines = run.stdout.splitlines()
     states = module_result(TDDFT_SAMPLE, "tddft")["soc_matrix"]["eigenvectors"]
     orbitals = module_result(CASSCF_SAMPLE, "casscf")["orbital_contributions"]
-    assert len(lines) == len(states) + len(orbitals)
     numbers = [str(state["n"]) for state in states] + [str(orbital["orbital_nr"]) for orbital in orbitals]
-    assert [line.split()[1] for line in lines] == numbers
+    assert [line.split()[1] for line in run.stdout.splitlines()] == numbers
 
 
 # soc_composition.py (notebook-style, optional dependencies)

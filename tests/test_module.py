@@ -1,11 +1,10 @@
 """The skav_rs module boundary: attributes, argument binding, reading files, failures, result objects."""
 
 import errno
-import functools
+import gc
 import importlib.util
 import inspect
 import json
-import operator
 import os
 import pathlib
 import re
@@ -15,30 +14,15 @@ import sys
 import pytest
 
 import skav_rs
-from conftest import UNWRAP_ERR, UNWRAP_NONE, is_panic, raises_panic
+from conftest import NOT_UTF8, UNWRAP_ERR, UNWRAP_NONE, case, is_panic, os_error, raises_panic
 
 FUNCTIONS = ["parse_tddft", "parse_casscf"]
-GOOD = (
-    "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n----\n"
-    "STATE 70000: 0.5\n0.25 0.75 -1.5 : 1 2 -3\n"
-)
+GOOD = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n----\nSTATE 70000: 0.5\n0.25 0.75 -1.5 : 1 2 -3\n"
 GOOD_ELEMENT = {"weight": 0.25, "real": 0.75, "imag": -1.5, "root": 1, "spin": 2, "ms": -3}
 GOOD_RESULT = {"soc_matrix": {"eigenvectors": [{"n": 70000, "energy": 0.5, "elements": [GOOD_ELEMENT]}]}}
 CASSCF_HEADING = "LOEWDIN ORBITAL-COMPOSITIONS"
 MODULE_DIR = os.path.dirname(os.path.abspath(skav_rs.__file__))
 REPORT_HEAD = re.compile(r"thread '<unnamed>' panicked at src/[^\s:]+\.(?:cpp|hpp):\d+:\d+:")
-
-
-def case(name, *values):
-    return pytest.param(*values, id=name)
-
-
-def os_error(code, kind):
-    return f'{UNWRAP_ERR}Os {{ code: {code}, kind: {kind}, message: "{os.strerror(code)}" }}'
-
-
-def io_error(kind, message):
-    return f'{UNWRAP_ERR}Error {{ kind: {kind}, message: "{message}" }}'
 
 
 def run_python(code, *args, env=None):
@@ -56,11 +40,9 @@ def catch(call):
 
 
 def test_module_attributes():
-    assert skav_rs.__all__ == ["parse_tddft", "parse_casscf"]
-    assert skav_rs.__doc__ == ""
-    assert skav_rs.__name__ == "skav_rs"
+    assert (skav_rs.__all__, skav_rs.__doc__, skav_rs.__name__) == (FUNCTIONS, "", "skav_rs")
     interpreter_given = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
-    assert set(vars(skav_rs)) == interpreter_given | {"__all__", "parse_tddft", "parse_casscf"}
+    assert set(vars(skav_rs)) == interpreter_given | {"__all__", *FUNCTIONS}
     assert importlib.util.find_spec("pyo3_runtime") is None
 
 
@@ -69,9 +51,7 @@ def test_function_attributes(name):
     function = getattr(skav_rs, name)
     assert type(function).__name__ == "builtin_function_or_method"
     assert (function.__name__, function.__qualname__, function.__module__) == (name, name, "skav_rs")
-    assert function.__text_signature__ == "(filename)"
-    assert function.__doc__ is None
-    assert function.__self__ is skav_rs
+    assert (function.__text_signature__, function.__doc__, function.__self__) == ("(filename)", None, skav_rs)
     parameter = inspect.Parameter("filename", inspect.Parameter.POSITIONAL_OR_KEYWORD)
     assert list(inspect.signature(function).parameters.values()) == [parameter]
 
@@ -82,26 +62,22 @@ UNEXPECTED = "{}() got an unexpected keyword argument "
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)
-@pytest.mark.parametrize(
-    "args, kwargs, message",
-    [
-        case("missing", (), {}, "{}() missing 1 required positional argument: 'filename'"),
-        case("two-positional", (A, A), {}, TWO),
-        case("three-positional", (A,) * 3, {}, "{}() takes 1 positional arguments but 3 were given"),
-        case("multiple-values", (A,), {"filename": A}, "{}() got multiple values for argument 'filename'"),
-        case("unexpected-keyword-before-missing", (), {"path": A}, UNEXPECTED + "'path'"),
-        case("keyword-case-sensitive", (A,), {"Filename": A}, UNEXPECTED + "'Filename'"),
-        case("first-unexpected-keyword-after-filename", (), {"filename": A, "mode": 1, "b": 2}, UNEXPECTED + "'mode'"),
-        case("positional-count-before-unexpected-keyword", (A, A), {"mode": 1}, TWO),
-        case("keywords-in-order", (A,), {"mode": 1, "filename": A}, UNEXPECTED + "'mode'"),
-        case("count-before-type", (3, 4), {}, TWO),
-    ],
-)
+@pytest.mark.parametrize("args, kwargs, message", [
+    case("missing", (), {}, "{}() missing 1 required positional argument: 'filename'"),
+    case("two-positional", (A, A), {}, TWO),
+    case("three-positional", (A,) * 3, {}, "{}() takes 1 positional arguments but 3 were given"),
+    case("multiple-values", (A,), {"filename": A}, "{}() got multiple values for argument 'filename'"),
+    case("unexpected-keyword-before-missing", (), {"path": A}, UNEXPECTED + "'path'"),
+    case("keyword-case-sensitive", (A,), {"Filename": A}, UNEXPECTED + "'Filename'"),
+    case("first-unexpected-keyword-after-filename", (), {"filename": A, "mode": 1, "b": 2}, UNEXPECTED + "'mode'"),
+    case("positional-count-before-unexpected-keyword", (A, A), {"mode": 1}, TWO),
+    case("keywords-in-order", (A,), {"mode": 1, "filename": A}, UNEXPECTED + "'mode'"),
+    case("count-before-type", (3, 4), {}, TWO),
+])
 def test_argument_binding_errors(name, args, kwargs, message):
     with pytest.raises(TypeError) as info:
         getattr(skav_rs, name)(*args, **kwargs)
-    assert type(info.value) is TypeError
-    assert str(info.value) == message.format(name)
+    assert type(info.value) is TypeError and str(info.value) == message.format(name)
 
 
 class Holder:
@@ -111,24 +87,17 @@ class Holder:
 
 @pytest.mark.parametrize("name", FUNCTIONS)
 @pytest.mark.parametrize("by_keyword", [False, True], ids=["positional", "keyword"])
-@pytest.mark.parametrize(
-    "value, type_name",
-    [
-        case("int", 3, "int"),
-        case("bytes", b"/tmp/x.out", "bytes"),
-        case("bytearray", bytearray(b"x"), "bytearray"),
-        case("none", None, "NoneType"),
-        case("path-concrete-class", pathlib.Path("/tmp/x.out"), type(pathlib.Path()).__qualname__),
-        case("qualified-name", Holder.Inner(), "Holder.Inner"),
-    ],
-)
+@pytest.mark.parametrize("value, type_name", [
+    case("int", 3, "int"), case("bytes", b"/tmp/x.out", "bytes"), case("bytearray", bytearray(b"x"), "bytearray"),
+    case("none", None, "NoneType"), case("qualified-name", Holder.Inner(), "Holder.Inner"),
+    case("path-concrete-class", pathlib.Path("/tmp/x.out"), type(pathlib.Path()).__qualname__),
+])
 def test_filename_not_str(name, by_keyword, value, type_name):
     function = getattr(skav_rs, name)
     with pytest.raises(TypeError) as info:
         function(filename=value) if by_keyword else function(value)
-    assert type(info.value) is TypeError
+    assert type(info.value) is TypeError and info.value.__cause__ is None
     assert str(info.value) == f"argument 'filename': '{type_name}' object cannot be converted to 'PyString'"
-    assert info.value.__cause__ is None
 
 
 def test_filename_forms(write_file, tmp_path, monkeypatch):
@@ -136,48 +105,40 @@ def test_filename_forms(write_file, tmp_path, monkeypatch):
         def __str__(self):
             return A
 
-        def __fspath__(self):
-            return A
+        __fspath__ = __str__
 
     path = write_file(GOOD, name="good.out")
-    assert skav_rs.parse_tddft(filename=path) == skav_rs.parse_tddft(path) == GOOD_RESULT
-    assert skav_rs.parse_tddft(Text(path)) == GOOD_RESULT
+    assert skav_rs.parse_tddft(filename=path) == skav_rs.parse_tddft(path) == skav_rs.parse_tddft(Text(path)) == GOOD_RESULT
     empty = write_file("")
     assert skav_rs.parse_casscf(filename=empty) is skav_rs.parse_casscf(empty) is None
     for odd in ("~", "$HOME"):
         (tmp_path / odd).mkdir()
         (tmp_path / odd / "in.out").write_text(GOOD)
     monkeypatch.chdir(tmp_path)
-    assert skav_rs.parse_tddft("good.out") == GOOD_RESULT
-    assert skav_rs.parse_tddft("./~/../good.out") == GOOD_RESULT
-    assert skav_rs.parse_tddft("~/in.out") == GOOD_RESULT
-    assert skav_rs.parse_tddft("$HOME/in.out") == GOOD_RESULT
+    for relative in ("good.out", "./~/../good.out", "~/in.out", "$HOME/in.out"):
+        assert skav_rs.parse_tddft(relative) == GOOD_RESULT, relative
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)
 def test_lone_surrogate_filename(name):
-    text = "input-\udcff.out"
     with pytest.raises(UnicodeEncodeError) as expected:
-        text.encode("utf-8")
+        "input-\udcff.out".encode("utf-8")
     with pytest.raises(UnicodeEncodeError) as info:
-        getattr(skav_rs, name)(text)
-    assert type(info.value) is UnicodeEncodeError
-    assert str(info.value) == str(expected.value)
+        getattr(skav_rs, name)("input-\udcff.out")
+    assert type(info.value) is UnicodeEncodeError and str(info.value) == str(expected.value)
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)
-@pytest.mark.parametrize(
-    "path, message",
-    [
-        case("missing-file", "{tmp}/absent.out", os_error(errno.ENOENT, "NotFound")),
-        case("empty-path", "", os_error(errno.ENOENT, "NotFound")),
-        case("directory", "{tmp}", os_error(errno.EISDIR, "IsADirectory")),
-        case("file-as-directory", "{tmp}/plain.out/inner.out", os_error(errno.ENOTDIR, "NotADirectory")),
-        case("name-too-long", "{tmp}/" + "a" * 300, os_error(errno.ENAMETOOLONG, "InvalidFilename")),
-        case("symlink-loop", "{tmp}/loop", os_error(errno.ELOOP, "FilesystemLoop")),
-        case("nul-in-path", "{tmp}/plain.out\0", io_error("InvalidInput", "file name contained an unexpected NUL byte")),
-    ],
-)
+@pytest.mark.parametrize("path, message", [
+    case("missing-file", "{tmp}/absent.out", os_error(errno.ENOENT, "NotFound")),
+    case("empty-path", "", os_error(errno.ENOENT, "NotFound")),
+    case("directory", "{tmp}", os_error(errno.EISDIR, "IsADirectory")),
+    case("file-as-directory", "{tmp}/plain.out/inner.out", os_error(errno.ENOTDIR, "NotADirectory")),
+    case("name-too-long", "{tmp}/" + "a" * 300, os_error(errno.ENAMETOOLONG, "InvalidFilename")),
+    case("symlink-loop", "{tmp}/loop", os_error(errno.ELOOP, "FilesystemLoop")),
+    case("nul-in-path", "{tmp}/plain.out\0",
+         f'{UNWRAP_ERR}Error {{ kind: InvalidInput, message: "file name contained an unexpected NUL byte" }}'),
+])
 def test_read_failure(tmp_path, name, path, message):
     (tmp_path / "plain.out").write_text(GOOD)
     os.symlink("loop", tmp_path / "loop")
@@ -187,27 +148,20 @@ def test_read_failure(tmp_path, name, path, message):
 
 @pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")
 def test_permission_denied(write_file):
-    path = write_file(GOOD)
-    os.chmod(path, 0)
+    os.chmod(path := write_file(GOOD), 0)
     with raises_panic(os_error(errno.EACCES, "PermissionDenied")):
         skav_rs.parse_tddft(path)
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)
-@pytest.mark.parametrize(
-    "data",
-    [
-        case("bad-byte-after-section", GOOD.encode() + b"\xff\n"),
-        case("lone-continuation-byte", b"\x80" + GOOD.encode()),
-        case("truncated-sequence-at-end", GOOD.encode() + b"\xe2\x82"),
-        case("overlong-encoding", b"\xc0\x80\n" + GOOD.encode()),
-        case("encoded-surrogate", GOOD.encode() + b"\xed\xa0\x80"),
-        case("above-max-code-point", GOOD.encode() + b"\xf4\x90\x80\x80"),
-        case("latin-1-text", f"{CASSCF_HEADING}\ncaf\u00e9\n".encode("latin-1")),
-    ],
-)
+@pytest.mark.parametrize("data", [
+    case("bad-byte-after-section", GOOD.encode() + b"\xff\n"), case("lone-continuation-byte", b"\x80" + GOOD.encode()),
+    case("truncated-sequence-at-end", GOOD.encode() + b"\xe2\x82"), case("overlong-encoding", b"\xc0\x80\n" + GOOD.encode()),
+    case("encoded-surrogate", GOOD.encode() + b"\xed\xa0\x80"), case("above-max-code-point", GOOD.encode() + b"\xf4\x90\x80\x80"),
+    case("latin-1-text", f"{CASSCF_HEADING}\ncaf\u00e9\n".encode("latin-1")),
+])
 def test_invalid_utf8(write_file, name, data):
-    with raises_panic(io_error("InvalidData", "stream did not contain valid UTF-8")):
+    with raises_panic(NOT_UTF8):
         getattr(skav_rs, name)(write_file(data))
 
 
@@ -218,8 +172,7 @@ def test_file_contents_read_whole(write_file, tmp_path):
     assert skav_rs.parse_casscf(write_file("\ufeff" + CASSCF_HEADING)) is None
     with raises_panic(UNWRAP_NONE):
         skav_rs.parse_tddft(write_file("\ufeff" + GOOD))
-    fifo = tmp_path / "pipe"
-    os.mkfifo(fifo)
+    os.mkfifo(fifo := tmp_path / "pipe")
     writer = subprocess.Popen(["sh", "-c", 'cat "$0" > "$1"', write_file(GOOD), str(fifo)])
     try:
         assert skav_rs.parse_tddft(str(fifo)) == GOOD_RESULT
@@ -237,15 +190,12 @@ def test_panic_exception(write_file):
             raise
     except BaseException as exc:  # noqa: B036
         first = exc
-    assert not caught_as_exception
-    second = catch(lambda: skav_rs.parse_casscf(write_file(b"\xff")))
-    kind = type(first)
-    assert is_panic(first) and type(second) is kind
+    second, kind = catch(lambda: skav_rs.parse_casscf(write_file(b"\xff"))), type(first)
+    assert not caught_as_exception and is_panic(first) and type(second) is kind
     assert (kind.__name__, kind.__qualname__, kind.__module__) == ("PanicException", "PanicException", "pyo3_runtime")
     assert kind.__bases__ == (BaseException,) and not issubclass(kind, Exception)
     assert kind.__doc__.startswith("\n") and kind.__doc__.endswith("\n")
-    assert first.args == (UNWRAP_NONE,) and str(first) == UNWRAP_NONE
-    assert not hasattr(skav_rs, "PanicException")
+    assert first.args == (UNWRAP_NONE,) and str(first) == UNWRAP_NONE and not hasattr(skav_rs, "PanicException")
     assert skav_rs.parse_tddft(write_file(GOOD)) == GOOD_RESULT
 
 
@@ -269,20 +219,17 @@ def test_failure_report(write_file, tmp_path):
     args = (write_file(GOOD), str(tmp_path / "absent.out"), write_file(""))
     missing = os_error(errno.ENOENT, "NotFound")
     plain = run_python(FAILING_CALLS, *args)
-    assert plain.returncode == 0, plain.stderr
-    assert plain.stdout.decode().splitlines() == [missing, UNWRAP_NONE]
+    assert plain.returncode == 0 and plain.stdout.decode().splitlines() == [missing, UNWRAP_NONE], plain.stderr
     lines = plain.stderr.decode().split("\n")
     assert len(lines) == 6 and lines[5] == "", lines
     assert REPORT_HEAD.fullmatch(lines[0]) and REPORT_HEAD.fullmatch(lines[3]), lines
     assert (lines[1], lines[4]) == (missing, UNWRAP_NONE)
     note = lines[2]
     assert note and not note.startswith("thread ")
-
     traced = run_python(FAILING_CALLS, *args, env={"SKAV_RS_BACKTRACE": "1"})
-    assert traced.returncode == 0, traced.stderr
     text = traced.stderr.decode()
-    assert REPORT_HEAD.fullmatch(text.split("\n")[0]) and text.split("\n")[1] == missing, text
-    assert note not in text
+    assert traced.returncode == 0 and REPORT_HEAD.fullmatch(text.split("\n")[0]), text
+    assert text.split("\n")[1] == missing and note not in text
 
 
 SECOND_INIT = """
@@ -308,31 +255,15 @@ def test_second_initialisation(write_file):
     assert (result, casscf) == (json.dumps(GOOD_RESULT, sort_keys=True), "None")
 
 
-def test_reference_counts(write_file):
-    result = skav_rs.parse_tddft(write_file(GOOD))
-    paths = [(), ("soc_matrix",), ("soc_matrix", "eigenvectors"), ("soc_matrix", "eigenvectors", 0)]
-    paths += [paths[-1] + (key,) for key in ("n", "energy", "elements")] + [paths[-1] + ("elements", 0)]
-    paths += [paths[-1] + (key,) for key in ("weight", "real", "imag")]
-    # the container's reference and the call's argument; nothing else holds them
-    counts = {path: sys.getrefcount(functools.reduce(operator.getitem, path, result)) for path in paths}
-    assert counts == dict.fromkeys(paths, 2)
-    eigenvector = result["soc_matrix"]["eigenvectors"][0]
-    dicts = [result, result["soc_matrix"], eigenvector, eigenvector["elements"][0]]
-    keys = [key for d in dicts for key in d if key != "n"]
-    key_counts = [sys.getrefcount(keys[i]) for i in range(len(keys))]
-    assert key_counts == [3] * 10  # its dict, the list `keys`, the call's argument
-
-
 def test_arguments_keep_their_reference_counts(write_file):
     name, empty, raw = write_file(GOOD), write_file(""), write_file(GOOD).encode()
     before = [sys.getrefcount(name), sys.getrefcount(empty), sys.getrefcount(raw)]
     for _ in range(3):
         skav_rs.parse_tddft(name)
         skav_rs.parse_tddft(filename=name)
-        catch(lambda: skav_rs.parse_tddft(empty))
-        catch(lambda: skav_rs.parse_casscf(name, name))
-        catch(lambda: skav_rs.parse_tddft(name, mode=name))
-        catch(lambda: skav_rs.parse_tddft(raw))
+        for call in (lambda: skav_rs.parse_tddft(empty), lambda: skav_rs.parse_casscf(name, name),
+                     lambda: skav_rs.parse_tddft(name, mode=name), lambda: skav_rs.parse_tddft(raw)):
+            catch(call)
     assert [sys.getrefcount(name), sys.getrefcount(empty), sys.getrefcount(raw)] == before
 
 
@@ -340,8 +271,7 @@ DUMP_SORTED = "import json, sys, skav_rs\nprint(json.dumps(skav_rs.parse_tddft(s
 
 
 def test_result_keys_and_their_order(write_file):
-    lines = "".join(f"0.5 0.5 0.5 : {k} 1 1\n" for k in range(64))
-    path = write_file(GOOD.replace("0.25 0.75 -1.5 : 1 2 -3\n", lines))
+    path = write_file(GOOD.replace("0.25 0.75 -1.5 : 1 2 -3\n", "".join(f"0.5 0.5 0.5 : {k} 1 1\n" for k in range(64))))
     elements = [{"weight": 0.5, "real": 0.5, "imag": 0.5, "root": k, "spin": 1, "ms": 1} for k in range(64)]
     expected = {"soc_matrix": {"eigenvectors": [{"n": 70000, "energy": 0.5, "elements": elements}]}}
     results = [skav_rs.parse_tddft(path) for _ in range(3)]
@@ -367,19 +297,14 @@ for path in sys.argv[1:]:
 
 @pytest.mark.skipif(sys.platform != "linux", reason="address-space limits as on Linux")
 def test_memory_that_cannot_be_obtained_raises_memory_error(write_file, tmp_path):
-    huge = tmp_path / "sparse.out"
-    with open(huge, "wb") as file:
+    with open(huge := tmp_path / "sparse.out", "wb") as file:
         file.truncate(16 << 30)  # sparse: takes no disk space
     proc = run_python(OUT_OF_MEMORY, str(huge), write_file(GOOD))
-    assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.decode().split() == ["MemoryError", "parsed"]
-    assert proc.stderr == b""
+    assert (proc.returncode, proc.stdout.decode().split(), proc.stderr) == (0, ["MemoryError", "parsed"], b"")
 
 
 @pytest.mark.parametrize("enabled", [True, False], ids=["collector-on", "collector-off"])
 def test_garbage_collector_state_is_kept(write_file, enabled):
-    import gc
-
     was = gc.isenabled()
     try:
         (gc.enable if enabled else gc.disable)()

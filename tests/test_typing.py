@@ -36,29 +36,25 @@ assert_type(tddft, "TDDFTResult")
 assert_type(tddft["soc_matrix"], "SOCMatrix")
 vector = tddft["soc_matrix"]["eigenvectors"][0]
 assert_type(vector, "SOCEigenvector")
-assert_type(vector["n"], int)
-assert_type(vector["energy"], float)
 element = vector["elements"][0]
 assert_type(element, "SOCElement")
-for number in (element["weight"], element["real"], element["imag"]):
+for whole in (vector["n"], element["root"], element["spin"], element["ms"]):
+    assert_type(whole, int)
+for number in (vector["energy"], element["weight"], element["real"], element["imag"]):
     assert_type(number, float)
-for small in (element["root"], element["spin"], element["ms"]):
-    assert_type(small, int)
-
 casscf = skav_rs.parse_casscf(filename="b.out")
 assert_type(casscf, "CASSCFResult | None")
 assert casscf is not None
 orbital = casscf["orbital_contributions"][0]
 assert_type(orbital, "Orbital")
-assert_type(orbital["orbital_nr"], int)
-assert_type(orbital["energy"], float)
-assert_type(orbital["occupation"], float)
 row = orbital["contributions"][0]
 assert_type(row, "Contribution")
-assert_type(row["atom_nr"], int)
-assert_type(row["element"], str)
-assert_type(row["orbital_type"], str)
-assert_type(row["contribution"], float)
+for whole in (orbital["orbital_nr"], row["atom_nr"]):
+    assert_type(whole, int)
+for number in (orbital["energy"], orbital["occupation"], row["contribution"]):
+    assert_type(number, float)
+for text in (row["element"], row["orbital_type"]):
+    assert_type(text, str)
 assert_type(skav_rs.__all__, list[str])
 """
 
@@ -90,14 +86,8 @@ def mypy(typing_env, tmp_path_factory):
     cache = tmp_path_factory.mktemp("mypy-cache")
 
     def run(*args, cwd):
-        return subprocess.run(
-            [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", str(cache), *args],
-            capture_output=True,
-            text=True,
-            env=typing_env,
-            cwd=cwd,
-            timeout=300,
-        )
+        return subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", str(cache), *args],
+                              capture_output=True, text=True, env=typing_env, cwd=cwd, timeout=300)
 
     return run
 
@@ -114,14 +104,8 @@ def test_stubs_installed_with_module():
 
 
 def test_stubtest_finds_no_mismatch(typing_env, tmp_path):
-    run = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "skav_rs"],
-        capture_output=True,
-        text=True,
-        env=typing_env,
-        cwd=tmp_path,
-        timeout=300,
-    )
+    run = subprocess.run([sys.executable, "-m", "mypy.stubtest", "skav_rs"],
+                         capture_output=True, text=True, env=typing_env, cwd=tmp_path, timeout=300)
     assert run.returncode == 0, run.stdout + run.stderr
 
 
