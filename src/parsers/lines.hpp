@@ -139,7 +139,7 @@ public:
     // them into lines this looks for the heading text and checks the line around it.
     std::optional<std::string_view> next_heading(std::string_view heading) noexcept {
         while (!rest_.empty()) {
-            const char* hit = find(rest_, heading);
+            const char* hit = find_text(rest_, heading);
             if (!hit) break;
             size_t at = static_cast<size_t>(hit - rest_.data());
             size_t line_start = start_of_line(at);
@@ -161,10 +161,6 @@ public:
     }
 
 private:
-    static const char* find(std::string_view text, std::string_view needle) noexcept {
-        return find_text(text, needle);
-    }
-
     size_t start_of_line(size_t at) const noexcept {
         size_t start = at;
         while (start > 0 && rest_[start - 1] != '\n') --start;
@@ -188,31 +184,16 @@ public:
     explicit Fields(std::string_view text) : rest_(text) {}
 
     std::optional<std::string_view> next() noexcept {
-        size_t start = skip_blank_words(rest_, 0);
-        while (start < rest_.size()) {
-            size_t length = whitespace_at(start);
-            if (length == 0) break;
-            start += length;
-        }
-        if (start == rest_.size()) {
-            rest_ = {};
-            return std::nullopt;
-        }
-        size_t end = start + 1;
-        while (end < rest_.size() && whitespace_at(end) == 0) ++end;
-        std::string_view field = rest_.substr(start, end - start);
+        rest_ = trim_start(rest_);
+        if (rest_.empty()) return std::nullopt;
+        size_t end = 1;
+        while (end < rest_.size() && whitespace_length(rest_, end) == 0) ++end;
+        std::string_view field = rest_.substr(0, end);
         rest_.remove_prefix(end);
         return field;
     }
 
 private:
-    // ASCII decides on its own byte; only other bytes need the multi-byte test.
-    size_t whitespace_at(size_t at) const noexcept {
-        unsigned char c = static_cast<unsigned char>(rest_[at]);
-        if (c < 0x80) return is_ascii_whitespace(c) ? 1 : 0;
-        return whitespace_length(rest_, at);
-    }
-
     std::string_view rest_;
 };
 

@@ -93,9 +93,10 @@ bool is_decimal(std::string_view text) {
     return i == text.size();
 }
 
+#ifndef SKAV_USE_STRTOF
 // Whether a decimal text out of the float range is huge (else it is tiny): the decimal
 // exponent of its first significant digit, saturated, is enough to tell the two apart.
-[[maybe_unused]] bool is_huge(std::string_view text) {
+bool is_huge(std::string_view text) {
     int64_t position = 0;  // power of ten of the first significant digit, plus one
     size_t i = 0;
     bool seen_significant = false, after_point = false;
@@ -123,6 +124,8 @@ bool is_decimal(std::string_view text) {
     }
     return position + exponent > 0;
 }
+
+#endif
 
 // Clinger's fast path for the usual short texts such as 0.98765 or -27517.30: a mantissa
 // up to 2^24 and a power of ten up to 10^10 are both exact floats, so one division rounds

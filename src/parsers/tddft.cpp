@@ -20,7 +20,6 @@ constexpr std::string_view kEigenvectorHeading = "Eigenvectors of the SOC matrix
 // Every "STATE" goes, in one left-to-right pass, so "STASTATETE" leaves "STATE".
 std::string remove_state_words(std::string_view piece) {
     constexpr std::string_view kWord = "STATE";
-    if (piece.find(kWord) == std::string_view::npos) return std::string(piece);
     std::string out;
     for (size_t at = piece.find(kWord); at != std::string_view::npos; at = piece.find(kWord)) {
         out.append(piece.substr(0, at));
