@@ -88,7 +88,7 @@ void add_function(PyObject* module, PyMethodDef& definition) {
 PyObject* initialise() {
     Ref module = checked(PyModule_Create2(&module_definition, 1013));
     if (initialised.exchange(true)) {
-        PyErr_SetString(PyExc_ImportError, "PyO3 modules may only be initialized once per interpreter process");
+        PyErr_SetString(PyExc_ImportError, "skav_rs may only be initialized once per interpreter process");
         return nullptr;
     }
     for (PyMethodDef& definition : method_definitions) add_function(module.get(), definition);
