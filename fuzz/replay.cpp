@@ -1,13 +1,12 @@
 // Runs a fuzz target over files and folders of inputs without libFuzzer, so that the corpus
-// and the regression cases run as ordinary tests with any compiler.
+// and the regression cases run as ordinary tests with any compiler:
 //
 //   replay_tddft fuzz/corpus/tddft fuzz/regressions/tddft some-crash-file
 //
-// The parsers' check-failure reports on stderr are expected; a failing input is named
-// after the sanitizer's or the oracle's report.
+// The parsers' failure reports on stderr are expected; a failing input is named after the
+// sanitizer's or the oracle's report.
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
@@ -18,8 +17,6 @@
 #include <link.h>
 #include <memory>
 #include <string>
-#include <typeinfo>
-#include <unistd.h>
 #include <vector>
 
 #include "fuzz/harness.hpp"
@@ -30,36 +27,17 @@ namespace {
 
 std::string current = "(none)";
 
-void say(const std::string& text) { (void)!::write(2, text.data(), text.size()); }
-
-void name_the_input() { say("replay: the failing input is " + current + "\n"); }
-
-[[noreturn]] void on_terminate() {
-    std::string what = "an unknown exception";
-    if (auto error = std::current_exception()) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            what = std::string(typeid(e).name()) + ": " + e.what();
-        } catch (...) {
-        }
-    }
-    say("replay: uncaught " + what + "\n");
-    name_the_input();
-    std::abort();
-}
+void name_the_input() { std::fprintf(stderr, "replay: the failing input is %s\n", current.c_str()); }
 
 // GCC links ASan and UBSan as two runtimes, each with its own death callback: set it in
 // every loaded sanitizer runtime (clang's single runtime is found the same way).
 int name_input_on_sanitizer_death(dl_phdr_info* info, size_t, void*) {
     std::string_view name = info->dlpi_name;
-    if (name.find("san") == std::string_view::npos && !name.empty()) return 0;
+    if (!name.empty() && name.find("san") == std::string_view::npos) return 0;
     void* library = ::dlopen(name.empty() ? nullptr : info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD);
     if (!library) return 0;
     using SetCallback = void (*)(void (*)());
-    if (auto set_callback = reinterpret_cast<SetCallback>(::dlsym(library, "__sanitizer_set_death_callback"))) {
-        set_callback(name_the_input);
-    }
+    if (auto set = reinterpret_cast<SetCallback>(::dlsym(library, "__sanitizer_set_death_callback"))) set(name_the_input);
     ::dlclose(library);
     return 0;
 }
@@ -78,17 +56,16 @@ std::vector<std::filesystem::path> inputs_of(const std::filesystem::path& path) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FILE-OR-FOLDER...\n", argv[0]);
-        return 2;
-    }
     ::dl_iterate_phdr(name_input_on_sanitizer_death, nullptr);
     fuzz::before_abort = name_the_input;
-    std::set_terminate(on_terminate);
+    std::set_terminate([] {
+        name_the_input();
+        std::abort();
+    });
     size_t count = 0;
     for (int i = 1; i < argc; ++i) {
         if (!std::filesystem::exists(argv[i])) {
-            say(std::string("replay: no such input: ") + argv[i] + "\n");
+            std::fprintf(stderr, "replay: no such input: %s\n", argv[i]);
             return 2;
         }
         for (const auto& path : inputs_of(argv[i])) {
@@ -103,5 +80,5 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("replay: %zu inputs ran clean\n", count);
-    return 0;
+    return count > 0 ? 0 : 2;
 }

@@ -43,6 +43,16 @@ def is_panic(exc):
     return type(exc).__name__ == "PanicException" and type(exc).__module__ == "pyo3_runtime"
 
 
+def outcome(function, *args):
+    """("result", value) or ("panic", message); any other exception propagates."""
+    try:
+        return "result", function(*args)
+    except BaseException as exc:  # noqa: B036 - PanicException derives from BaseException
+        if not is_panic(exc):
+            raise
+        return "panic", exc.args[0]
+
+
 @contextlib.contextmanager
 def raises_panic(message):
     """Expects a PanicException whose message is exactly `message`."""

@@ -146,23 +146,19 @@ def test_read_failure(tmp_path, name, path, message):
         getattr(skav_rs, name)(path.format(tmp=tmp_path))
 
 
-@pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")
-def test_permission_denied(write_file):
-    os.chmod(path := write_file(GOOD), 0)
-    with raises_panic(os_error(errno.EACCES, "PermissionDenied")):
-        skav_rs.parse_tddft(path)
-
-
 @pytest.mark.parametrize("name", FUNCTIONS)
-@pytest.mark.parametrize("data", [
-    case("bad-byte-after-section", GOOD.encode() + b"\xff\n"), case("lone-continuation-byte", b"\x80" + GOOD.encode()),
-    case("truncated-sequence-at-end", GOOD.encode() + b"\xe2\x82"), case("overlong-encoding", b"\xc0\x80\n" + GOOD.encode()),
-    case("encoded-surrogate", GOOD.encode() + b"\xed\xa0\x80"), case("above-max-code-point", GOOD.encode() + b"\xf4\x90\x80\x80"),
-    case("latin-1-text", f"{CASSCF_HEADING}\ncaf\u00e9\n".encode("latin-1")),
+@pytest.mark.parametrize("bad", [
+    case("lone-continuation", b"\x80"), case("invalid-byte", b"\xff"), case("overlong", b"\xc0\x80"),
+    case("surrogate", b"\xed\xa0\x80"), case("above-max", b"\xf4\x90\x80\x80"), case("cut-4-byte", "\U0001f600".encode()[:3]),
+    case("latin-1-text", "caf\u00e9\n".encode("latin-1")),
 ])
-def test_invalid_utf8(write_file, name, data):
-    with raises_panic(NOT_UTF8):
-        getattr(skav_rs, name)(write_file(data))
+def test_invalid_utf8_anywhere(write_file, name, bad):
+    # At the start, inside the section and at the end, at every alignment to 8-byte words.
+    data = GOOD.encode()
+    for pad in range(8):
+        for at in (0, data.index(b"0.75"), len(data)):
+            with raises_panic(NOT_UTF8):
+                getattr(skav_rs, name)(write_file(b" " * pad + data[:at] + bad + data[at:]))
 
 
 def test_file_contents_read_whole(write_file, tmp_path):
@@ -172,12 +168,23 @@ def test_file_contents_read_whole(write_file, tmp_path):
     assert skav_rs.parse_casscf(write_file("\ufeff" + CASSCF_HEADING)) is None
     with raises_panic(UNWRAP_NONE):
         skav_rs.parse_tddft(write_file("\ufeff" + GOOD))
+    # A pipe fed in short pieces, with pauses, past the size from which large texts are mapped.
     os.mkfifo(fifo := tmp_path / "pipe")
-    writer = subprocess.Popen(["sh", "-c", 'cat "$0" > "$1"', write_file(GOOD), str(fifo)])
+    writer = subprocess.Popen([sys.executable, "-c", FIFO_WRITER, str(fifo), write_file("x\n" * 3_000_000 + GOOD)])
     try:
         assert skav_rs.parse_tddft(str(fifo)) == GOOD_RESULT
     finally:
         assert writer.wait(timeout=60) == 0
+
+
+FIFO_WRITER = """
+import sys, time
+with open(sys.argv[1], "wb") as fifo, open(sys.argv[2], "rb") as source:
+    while piece := source.read(500_000):
+        fifo.write(piece)
+        fifo.flush()
+        time.sleep(0.001)
+"""
 
 
 def test_panic_exception(write_file):
@@ -251,20 +258,8 @@ def test_second_initialisation(write_file):
     proc = run_python(SECOND_INIT, write_file(GOOD), write_file(""))
     assert proc.returncode == 0, proc.stderr
     error, result, casscf = proc.stdout.decode().splitlines()
-    assert error.startswith("ImportError ") and "initialized once" in error
+    assert error == "ImportError skav_rs may only be initialized once per interpreter process"
     assert (result, casscf) == (json.dumps(GOOD_RESULT, sort_keys=True), "None")
-
-
-def test_arguments_keep_their_reference_counts(write_file):
-    name, empty, raw = write_file(GOOD), write_file(""), write_file(GOOD).encode()
-    before = [sys.getrefcount(name), sys.getrefcount(empty), sys.getrefcount(raw)]
-    for _ in range(3):
-        skav_rs.parse_tddft(name)
-        skav_rs.parse_tddft(filename=name)
-        for call in (lambda: skav_rs.parse_tddft(empty), lambda: skav_rs.parse_casscf(name, name),
-                     lambda: skav_rs.parse_tddft(name, mode=name), lambda: skav_rs.parse_tddft(raw)):
-            catch(call)
-    assert [sys.getrefcount(name), sys.getrefcount(empty), sys.getrefcount(raw)] == before
 
 
 DUMP_SORTED = "import json, sys, skav_rs\nprint(json.dumps(skav_rs.parse_tddft(sys.argv[1]), sort_keys=True))"
