@@ -2,6 +2,7 @@
 # `make test`: install with the test extras into .venv and run the tests.
 # `make wheel`: build a wheel into dist/<version> and check it (scripts/check-wheel).
 # `make ci`: what CI runs for one Python: install with every extra, test, build and check the wheel.
+# `make test-size`: lines of tests against lines of code.
 # Another Python: `make test PYTHON_VERSION=3.13` (its own .venv-3.13 and build/dev-3.13).
 PYTHON_VERSION ?= 3.12
 ifeq ($(PYTHON_VERSION),3.12)
@@ -16,7 +17,7 @@ WHEEL_DIR := dist/$(PYTHON_VERSION)
 # auditwheel checks Linux wheels only.
 AUDITWHEEL := $(if $(filter Linux,$(shell uname -s)),auditwheel)
 
-.PHONY: run test wheel ci venv dev dev-test clean
+.PHONY: run test wheel ci venv dev dev-test test-size clean
 
 $(PY):
 	"$$(scripts/find-python $(PYTHON_VERSION))" -m venv $(VENV)
@@ -55,6 +56,9 @@ dev-test: dev
 .PHONY: bench
 bench: dev
 	$(PY) bench/run.py --build $(DEV_DIR) $(BENCH_ARGS)
+
+test-size:
+	@scripts/test-size
 
 clean:
 	rm -rf build dist .venv .venv-*
