@@ -191,6 +191,7 @@ ORDER = [
     ("seven-column block", composition_section(*block(*five(7), [])), "Encountered Contribution"),
     ("zero width space joins fields", composition_section(*block(["1\u200b2", "3", "4", "5"])), "Encountered Contribution"),
     ("U+001C joins fields", composition_section(*block(["1\x1c2", "3", "4", "5"])), "Encountered Contribution"),
+    ("U+1000 joins fields", composition_section(*block(["1\u10002", "3", "4", "5"])), "Encountered Contribution"),
     ("divider before block", composition_section(DIVIDER, *block()), "Encountered Divider"),
     ("indented section rule between blocks", composition_section(*block(), " " + SECTION_RULE), "Encountered Divider"),
     ("empty line for divider", composition_section(*block()[:3], "", *block()[3:]), "Table divider expected"),
@@ -220,7 +221,7 @@ ORDER = [
        'Unexpected token Some(TableHeader(["1", "2", "3", "4", "' + written + '"]))') for name, field, written in [
         ("backslash", "a\\b", "a\\\\b"), ("double quote", 'say"hi"', 'say\\"hi\\"'), ("NUL", "\x00", "\\0"),
         ("U+0001", "a\x01", "a\\u{1}"), ("escape", "\x1b[0m", "\\u{1b}[0m"), ("DEL", "\x7f", "\\u{7f}"),
-        ("C1 control", "\x9f", "\\u{9f}"), ("letters", "Ö中", "Ö中"), ("zero width space", "x\u200by", "x\\u{200b}y")]),
+        ("C1 control", "\x9f", "\\u{9f}"), ("letters", "Ö中\U0001f600", "Ö中\U0001f600"), ("zero width space", "x\u200by", "x\\u{200b}y")]),
 ]
 MISSING = [
     ("blank-only line between blocks", composition_section(*block(), "   ")),

@@ -149,7 +149,8 @@ def test_read_failure(tmp_path, name, path, message):
 @pytest.mark.parametrize("name", FUNCTIONS)
 @pytest.mark.parametrize("bad", [
     case("lone-continuation", b"\x80"), case("invalid-byte", b"\xff"), case("overlong", b"\xc0\x80"),
-    case("surrogate", b"\xed\xa0\x80"), case("above-max", b"\xf4\x90\x80\x80"), case("cut-4-byte", "\U0001f600".encode()[:3]),
+    case("surrogate", b"\xed\xa0\x80"), case("above-max", b"\xf4\x90\x80\x80"), case("lead-above-f4", b"\xf5\x80\x80\x80"),
+    case("overlong-4-byte", b"\xf0\x8f\xbf\xbf"), case("cut-4-byte", "\U0001f600".encode()[:3]),
     case("latin-1-text", "caf\u00e9\n".encode("latin-1")),
 ])
 def test_invalid_utf8_anywhere(write_file, name, bad):
