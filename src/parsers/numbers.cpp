@@ -196,6 +196,4 @@ std::string NumberError::message() const {
     return std::string(binding::kUnwrapErr) + type + " { kind: " + kind + " }";
 }
 
-void fail_number(const NumberError& error, source_location at) { binding::fail(error.message(), at); }
-
 }  // namespace parsers
