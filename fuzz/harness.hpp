@@ -2,6 +2,7 @@
 // Shared by the fuzz targets: one call's pipeline (bytes, UTF-8 check, parser) and the
 // oracles that tell an expected outcome from a bug. Sanitizers catch the rest.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -70,7 +71,7 @@ inline bool is_documented(std::string_view message, bool token_order_failures) {
 }
 
 // Runs one input the way a call does: bytes the module takes for UTF-8 must be UTF-8, and
-// a failure must carry a documented message that Python can turn into a str.
+// a failure must carry a documented message and a note that Python can turn into strs.
 template <typename Parse>
 int run(const uint8_t* data, size_t size, bool token_order_failures, Parse parse) {
     // The check runs on the fuzzer's own buffer, which ends exactly at `size`, so that
@@ -84,6 +85,14 @@ int run(const uint8_t* data, size_t size, bool token_order_failures, Parse parse
     } catch (const binding::CheckFailure& failure) {
         if (!is_documented(failure.message(), token_order_failures)) bug("undocumented failure message", failure.message());
         if (!binding::is_valid_utf8(failure.message())) bug("failure message is not UTF-8", failure.message());
+        // Every failure of a parser comes from the file's content and names where it stands.
+        const binding::Location& where = failure.location();
+        size_t lines = 1 + static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+        bool has_line = where.kind() == binding::Location::Kind::Line || where.kind() == binding::Location::Kind::EndOfInput;
+        if (has_line ? where.line() < 1 || where.line() > lines : where.kind() != binding::Location::Kind::MissingHeading) {
+            bug("failure without a place in the input", where.note("input"));
+        }
+        if (!binding::is_valid_utf8(where.note("input"))) bug("note is not UTF-8", where.note("input"));
     }
     return 0;
 }

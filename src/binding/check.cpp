@@ -70,9 +70,9 @@ void write_report(const std::string& message, const std::source_location& at) {
 
 }  // namespace
 
-void fail(std::string message, std::source_location at) {
+void fail(std::string message, Location location, std::source_location at) {
     write_report(message, at);
-    throw CheckFailure(std::move(message));
+    throw CheckFailure(std::move(message), location);
 }
 
 }  // namespace binding

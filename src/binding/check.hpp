@@ -7,38 +7,60 @@
 #include <string>
 #include <utility>
 
+#include "binding/location.hpp"
+
 namespace binding {
 
 inline constexpr const char* kMissingItem = "called `Option::unwrap()` on a `None` value";
 inline constexpr const char* kUnwrapErr = "called `Result::unwrap()` on an `Err` value: ";
 
-// Carries the message to the entry point; the report has already been written.
+// Carries the message, and where in the input the check failed, to the entry point; the
+// report has already been written.
 class CheckFailure {
 public:
-    explicit CheckFailure(std::string message) : message_(std::move(message)) {}
+    CheckFailure(std::string message, Location location) : message_(std::move(message)), location_(location) {}
     const std::string& message() const noexcept { return message_; }
+    const Location& location() const noexcept { return location_; }
+    Location& location() noexcept { return location_; }
 
 private:
     std::string message_;
+    Location location_;
 };
 
 // Writes the failure report to fd 2 now, then unwinds to the entry point.
-[[noreturn, gnu::cold]] void fail(std::string message,
+[[noreturn, gnu::cold]] void fail(std::string message, Location location,
                                   std::source_location at = std::source_location::current());
+[[noreturn, gnu::cold]] inline void fail(std::string message, std::source_location at = std::source_location::current()) {
+    fail(std::move(message), Location(), at);
+}
 
 // A failure found while a section is still being read, raised once the reading is over:
 // a failure of the reading itself, anywhere in the section, is reported first.
 struct HeldFailure {
     std::string message;
+    Location location;
     std::source_location at;
-    [[noreturn]] void raise() const { fail(message, at); }
+    [[noreturn]] void raise() const { fail(message, location, at); }
 };
 
-// Unwraps a present value; an absent one is a missing-item failure at the caller's position.
+// Unwraps a present value; an absent one is a missing-item failure on `line`.
 template <typename T>
-T expect(std::optional<T>&& value, std::source_location at = std::source_location::current()) {
-    if (!value) fail(kMissingItem, at);
+T expect(std::optional<T>&& value, std::string_view line, std::source_location at = std::source_location::current()) {
+    if (!value) fail(kMissingItem, Location::line_of(line), at);
     return std::move(*value);
+}
+
+// Runs `parse`, whose failures may point into `input`: they learn their line while `input`
+// is still there.
+template <typename Parse>
+auto locating_failures(std::string_view input, Parse&& parse) -> decltype(parse()) {
+    try {
+        return parse();
+    } catch (CheckFailure& failure) {
+        failure.location().resolve(input);
+        throw;
+    }
 }
 
 }  // namespace binding

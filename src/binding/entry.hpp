@@ -29,19 +29,29 @@ private:
     int was_enabled_;
 };
 
+// The note that says where in the file `path` the failure stands; none if memory runs out.
+inline std::string note_for(const CheckFailure& failure, std::string_view path) noexcept {
+    try {
+        return failure.location().note(path);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
 // `parse_and_convert` takes the file's text over and returns the result object.
 template <typename ParseAndConvert>
 PyObject* call_with_file(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames, ParseAndConvert parse_and_convert) noexcept {
+    std::string_view path;
     try {
         std::vector<PyObject*> slots = extract_arguments_fastcall(description, args, nargs, kwnames);
-        std::string_view path = extract_str(slots[0], description.positional_parameter_names[0]);
+        path = extract_str(slots[0], description.positional_parameter_names[0]);
         Text text = read_to_string(path);
         GarbageCollectorPause pause;
         Ref result = parse_and_convert(std::move(text));
         return result.release();
     } catch (const CheckFailure& failure) {
-        set_panic(failure.message());
+        set_panic(failure.message(), note_for(failure, path));
     } catch (const PythonErrorSet&) {
         // already set
     } catch (const std::bad_alloc&) {

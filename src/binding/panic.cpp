@@ -30,15 +30,26 @@ PyObject* get_panic_type() {
     return panic_type;
 }
 
+Ref str_of(std::string_view text) {
+    return Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
 }  // namespace
 
-void set_panic(std::string_view message) {
+void set_panic(std::string_view message, std::string_view note) {
     PyObject* type = get_panic_type();
     if (!type) return;
-    Ref text = Ref::steal(
-        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    Ref text = str_of(message);
     if (!text) return;
-    PyErr_SetObject(type, text.get());
+    Ref panic = Ref::steal(PyObject_CallOneArg(type, text.get()));
+    if (!panic) return;
+    if (!note.empty()) {
+        Ref note_text = str_of(note);
+        Ref added = note_text ? Ref::steal(PyObject_CallMethod(panic.get(), "add_note", "O", note_text.get())) : Ref();
+        if (!added) PyErr_Clear();
+    }
+    // Raised the way the interpreter raises, so that an exception being handled becomes its context.
+    PyErr_SetObject(type, panic.get());
 }
 
 }  // namespace binding

@@ -16,9 +16,9 @@ namespace {
 // Some systems refuse single reads of 2 GiB or more.
 constexpr size_t kMaxRead = size_t{1} << 30;
 
-[[noreturn]] void fail_read(const std::string& error_text,
+[[noreturn]] void fail_read(const std::string& error_text, Location location = {},
                             std::source_location at = std::source_location::current()) {
-    fail(kUnwrapErr + error_text, at);
+    fail(kUnwrapErr + error_text, location, at);
 }
 
 // Closes the descriptor on every way out, failures included.
@@ -70,8 +70,10 @@ Text read_to_string(std::string_view path) {
     }
     FileDescriptor file(open_read_only(std::string(path)));
     Text text = read_all(file.get());
-    if (!is_valid_utf8(text.view())) {
-        fail_read(simple_error_text("InvalidData", "stream did not contain valid UTF-8"));
+    if (size_t bad = first_invalid_utf8(text.view()); bad != std::string_view::npos) {
+        Location location = Location::invalid_utf8_at(bad);
+        location.resolve(text.view());
+        fail_read(simple_error_text("InvalidData", "stream did not contain valid UTF-8"), location);
     }
     return text;
 }

@@ -7,8 +7,10 @@
 
 namespace binding {
 
-inline bool is_valid_utf8(std::string_view text) noexcept {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+// The offset of the first byte that does not start a valid sequence, or npos.
+inline size_t first_invalid_utf8(std::string_view text) noexcept {
+    const auto* const start = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* p = start;
     const auto* end = p + text.size();
     while (p < end) {
         // Most output files are ASCII: skip it 32 bytes at a time, then 8.
@@ -34,29 +36,31 @@ inline bool is_valid_utf8(std::string_view text) noexcept {
         auto continuation = [](unsigned char b) { return (b & 0xC0) == 0x80; };
         long left = end - p;
         if (lead >= 0xC2 && lead <= 0xDF) {
-            if (left < 2 || !continuation(p[1])) return false;
+            if (left < 2 || !continuation(p[1])) return static_cast<size_t>(p - start);
             p += 2;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
-            if (left < 3) return false;
+            if (left < 3) return static_cast<size_t>(p - start);
             unsigned char b1 = p[1];
             bool ok = lead == 0xE0 ? (b1 >= 0xA0 && b1 <= 0xBF)
                       : lead == 0xED ? (b1 >= 0x80 && b1 <= 0x9F)
                                      : continuation(b1);
-            if (!ok || !continuation(p[2])) return false;
+            if (!ok || !continuation(p[2])) return static_cast<size_t>(p - start);
             p += 3;
         } else if (lead >= 0xF0 && lead <= 0xF4) {
-            if (left < 4) return false;
+            if (left < 4) return static_cast<size_t>(p - start);
             unsigned char b1 = p[1];
             bool ok = lead == 0xF0 ? (b1 >= 0x90 && b1 <= 0xBF)
                       : lead == 0xF4 ? (b1 >= 0x80 && b1 <= 0x8F)
                                      : continuation(b1);
-            if (!ok || !continuation(p[2]) || !continuation(p[3])) return false;
+            if (!ok || !continuation(p[2]) || !continuation(p[3])) return static_cast<size_t>(p - start);
             p += 4;
         } else {
-            return false;
+            return static_cast<size_t>(p - start);
         }
     }
-    return true;
+    return std::string_view::npos;
 }
+
+inline bool is_valid_utf8(std::string_view text) noexcept { return first_invalid_utf8(text) == std::string_view::npos; }
 
 }  // namespace binding

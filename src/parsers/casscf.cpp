@@ -38,9 +38,9 @@ token::TableHeader tokenize_header(std::string_view line) {
 token::Contribution tokenize_contribution(std::string_view line) {
     Fields fields(line);
     token::Contribution row;
-    row.atom_nr = expect(fields.next());
-    row.element = expect(fields.next());
-    row.orbital_type = expect(fields.next());
+    row.atom_nr = expect(fields.next(), line);
+    row.element = expect(fields.next(), line);
+    row.orbital_type = expect(fields.next(), line);
     while (std::optional<std::string_view> field = fields.next()) row.values.emplace_back(*field);
     return row;
 }
@@ -100,24 +100,26 @@ void scan_composition_section(LineCursor& lines, OrbitalAssembler& assembler) {
     while (std::optional<std::string_view> line = lines.next()) {
         Token token = tokenize_composition_line(*line);
         bool ends_section = std::holds_alternative<token::SectionDivider>(token);
-        assembler.add(std::move(token));
+        assembler.add(std::move(token), *line);
         if (ends_section) return;
         // An underline repeated inside the table also skips the line after it.
         if (is_heading(*line, kUnderline)) lines.next();
     }
 }
 
-void OrbitalAssembler::add(Token token) {
+void OrbitalAssembler::add(Token token, std::string_view line) {
     if (held_back_) return;  // the section fails either way; only its lines are still read
+    if (std::holds_alternative<token::SectionDivider>(token)) section_rule_line_ = line;
     switch (state_) {
         case State::BetweenBlocks:
             if (auto* numbers = std::get_if<token::TableHeader>(&token)) {
                 numbers_ = std::move(*numbers);
+                number_line_ = line;
                 state_ = State::EnergyRow;
             } else if (std::holds_alternative<token::Contribution>(token)) {
-                hold_back("Encountered Contribution");
+                hold_back("Encountered Contribution", line);
             } else if (std::holds_alternative<token::TableDivider>(token)) {
-                hold_back("Encountered Divider");
+                hold_back("Encountered Divider", line);
             } else if (std::holds_alternative<token::SectionDivider>(token)) {
                 state_ = State::Ended;
             }
@@ -126,29 +128,30 @@ void OrbitalAssembler::add(Token token) {
             // A row of another kind is taken all the same and the block gets no orbitals.
             if (auto* energies = std::get_if<token::TableHeader>(&token)) {
                 energies_ = std::move(*energies);
+                energy_line_ = line;
                 state_ = State::OccupationRow;
             } else {
                 state_ = State::Divider;
             }
             return;
         case State::OccupationRow:
-            if (auto* occupations = std::get_if<token::TableHeader>(&token)) make_orbitals(*occupations);
+            if (auto* occupations = std::get_if<token::TableHeader>(&token)) make_orbitals(*occupations, line);
             state_ = State::Divider;
             return;
         case State::Divider:
-            if (!std::holds_alternative<token::TableDivider>(token)) hold_back("Table divider expected");
+            if (!std::holds_alternative<token::TableDivider>(token)) hold_back("Table divider expected", line);
             state_ = State::Rows;
             return;
         case State::Rows:
             if (auto* row = std::get_if<token::Contribution>(&token)) {
-                add_row(*row);
+                add_row(*row, line);
             } else if (std::holds_alternative<token::EmptyLine>(token)) {
                 result_.insert(result_.end(), std::make_move_iterator(block_.begin()),
                                std::make_move_iterator(block_.end()));
                 block_.clear();
                 state_ = State::BetweenBlocks;
             } else {
-                hold_back("Unexpected token Some(" + text_form(token) + ")");
+                hold_back("Unexpected token Some(" + text_form(token) + ")", line);
             }
             return;
         case State::Ended:
@@ -156,55 +159,58 @@ void OrbitalAssembler::add(Token token) {
     }
 }
 
-void OrbitalAssembler::make_orbitals(const token::TableHeader& occupations) {
+// Each failure names the row that its text stands on.
+void OrbitalAssembler::make_orbitals(const token::TableHeader& occupations, std::string_view occupation_line) {
     for (size_t i = 0; i < numbers_.texts.size(); ++i) {
         Parsed<uint32_t> orbital_nr = parse_u32(numbers_.texts[i]);
-        if (!hold_back(orbital_nr.error)) return;
+        if (!hold_back(orbital_nr.error, number_line_)) return;
         std::optional<std::string_view> energy_text = text_at(energies_.texts, i);
-        if (!energy_text) return hold_back(binding::kMissingItem);
+        if (!energy_text) return hold_back(binding::kMissingItem, energy_line_);
         Parsed<float> energy = parse_f32(*energy_text);
-        if (!hold_back(energy.error)) return;
+        if (!hold_back(energy.error, energy_line_)) return;
         std::optional<std::string_view> occupation_text = text_at(occupations.texts, i);
-        if (!occupation_text) return hold_back(binding::kMissingItem);
+        if (!occupation_text) return hold_back(binding::kMissingItem, occupation_line);
         Parsed<float> occupation = parse_f32(*occupation_text);
-        if (!hold_back(occupation.error)) return;
+        if (!hold_back(occupation.error, occupation_line)) return;
         block_.push_back(Orbital{orbital_nr.value, energy.value, occupation.value, {}});
     }
 }
 
-void OrbitalAssembler::add_row(const token::Contribution& row) {
+void OrbitalAssembler::add_row(const token::Contribution& row, std::string_view line) {
     for (size_t k = 0; k < block_.size(); ++k) {
         // The atom number is read for every orbital, as each contribution holds its own.
         Parsed<uint32_t> atom_nr = parse_u32(row.atom_nr);
-        if (!hold_back(atom_nr.error)) return;
+        if (!hold_back(atom_nr.error, line)) return;
         std::optional<std::string_view> value_text = text_at(row.values, k);
-        if (!value_text) return hold_back(binding::kMissingItem);
+        if (!value_text) return hold_back(binding::kMissingItem, line);
         Parsed<float> value = parse_f32(*value_text);
-        if (!hold_back(value.error)) return;
+        if (!hold_back(value.error, line)) return;
         block_[k].contributions.push_back(outputs::casscf::Contribution{
             atom_nr.value, std::string(row.element), std::string(row.orbital_type), value.value});
     }
 }
 
-bool OrbitalAssembler::hold_back(const NumberError& error, source_location at) {
+bool OrbitalAssembler::hold_back(const NumberError& error, std::string_view line, source_location at) {
     if (!error.kind) return true;
-    hold_back(error.message(), at);
+    hold_back(error.message(), line, at);
     return false;
 }
 
-void OrbitalAssembler::hold_back(std::string message, source_location at) {
-    held_back_ = binding::HeldFailure{std::move(message), at};
+void OrbitalAssembler::hold_back(std::string message, std::string_view line, source_location at) {
+    held_back_ = binding::HeldFailure{std::move(message), binding::Location::line_of(line), at};
 }
 
 std::vector<Orbital> OrbitalAssembler::finish() && {
     if (held_back_) held_back_->raise();
+    // The tokens ran out inside a block: at the end of the input, or at a section rule taken as a header row.
+    binding::Location end = section_rule_line_ ? binding::Location::line_of(*section_rule_line_) : binding::Location::end_of_input();
     switch (state_) {
         case State::EnergyRow:
         case State::OccupationRow:
         case State::Divider:
-            fail("Table divider expected");
+            fail("Table divider expected", end);
         case State::Rows:
-            fail("Unexpected token None");
+            fail("Unexpected token None", end);
         case State::BetweenBlocks:
         case State::Ended:
             break;
@@ -213,11 +219,13 @@ std::vector<Orbital> OrbitalAssembler::finish() && {
 }
 
 std::optional<CASSCFOutput> parse_casscf(binding::Text text) {
-    LineCursor lines(text.view());
-    if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
-    OrbitalAssembler assembler;
-    scan_composition_section(lines, assembler);
-    return CASSCFOutput{std::move(assembler).finish()};
+    return binding::locating_failures(text.view(), [&]() -> std::optional<CASSCFOutput> {
+        LineCursor lines(text.view());
+        if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
+        OrbitalAssembler assembler;
+        scan_composition_section(lines, assembler);
+        return CASSCFOutput{std::move(assembler).finish()};
+    });
 }
 
 }  // namespace parsers::casscf

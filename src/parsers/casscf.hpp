@@ -43,7 +43,8 @@ Token tokenize_composition_line(std::string_view line);
 // section has been read.
 class OrbitalAssembler {
 public:
-    void add(Token token);
+    // `line` is the line the token was made from.
+    void add(Token token, std::string_view line);
     // The orbitals of all completed blocks; raises the held-back failure, or the failure of
     // a table that ends inside a block.
     std::vector<outputs::casscf::Orbital> finish() &&;
@@ -52,15 +53,17 @@ private:
     // Where the next token stands in the table.
     enum class State { BetweenBlocks, EnergyRow, OccupationRow, Divider, Rows, Ended };
 
-    void make_orbitals(const token::TableHeader& occupations);
-    void add_row(const token::Contribution& row);
-    // False (and the failure kept) when `error` is a failure.
-    bool hold_back(const NumberError& error, source_location at = source_location::current());
-    void hold_back(std::string message, source_location at = source_location::current());
+    void make_orbitals(const token::TableHeader& occupations, std::string_view occupation_line);
+    void add_row(const token::Contribution& row, std::string_view line);
+    // False (and the failure kept, with its line) when `error` is a failure.
+    bool hold_back(const NumberError& error, std::string_view line, source_location at = source_location::current());
+    void hold_back(std::string message, std::string_view line, source_location at = source_location::current());
 
     State state_ = State::BetweenBlocks;
     token::TableHeader numbers_;
     token::TableHeader energies_;
+    std::string_view number_line_, energy_line_;
+    std::optional<std::string_view> section_rule_line_;  // where the tokens ended, if not at the end of the input
     std::vector<outputs::casscf::Orbital> block_;   // the block being read
     std::vector<outputs::casscf::Orbital> result_;  // the blocks completed
     std::optional<binding::HeldFailure> held_back_;

@@ -31,22 +31,22 @@ std::string remove_state_words(std::string_view piece) {
 
 soc_token::State tokenize_state(std::string_view line) {
     ColonPieces pieces = split_at_colons(line);
-    std::string_view energy = trim(expect(std::move(pieces.second)));
+    std::string_view energy = trim(expect(std::move(pieces.second), line));
     return {pieces.first, energy};
 }
 
 soc_token::Element tokenize_element(std::string_view line) {
     ColonPieces pieces = split_at_colons(line);
-    std::string_view second = expect(std::move(pieces.second));
+    std::string_view second = expect(std::move(pieces.second), line);
     Fields left(pieces.first);
     soc_token::Element element;
-    element.weight = expect(left.next());
-    element.real = expect(left.next());
-    element.imag = expect(left.next());
+    element.weight = expect(left.next(), line);
+    element.real = expect(left.next(), line);
+    element.imag = expect(left.next(), line);
     Fields right(second);
-    element.root = expect(right.next());
-    element.spin = expect(right.next());
-    element.ms = expect(right.next());
+    element.root = expect(right.next(), line);
+    element.spin = expect(right.next(), line);
+    element.ms = expect(right.next(), line);
     return element;
 }
 
@@ -55,7 +55,7 @@ soc_token::Element tokenize_element(std::string_view line) {
 SOCMatrixToken tokenize_soc_line(std::string_view line) {
     if (line.empty()) return soc_token::EmptyLine{};
     std::string_view content = trim_start(line);
-    if (content.empty()) binding::fail(binding::kMissingItem);
+    if (content.empty()) binding::fail(binding::kMissingItem, binding::Location::line_of(line));
     // The leading whitespace holds no ':' and no field, so the pieces can start after it.
     switch (content.front()) {
         case 'E': return soc_token::Header{};
@@ -71,26 +71,26 @@ void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler) {
         // The block runs up to its first empty line, which is not kept.
         SOCMatrixToken token = tokenize_soc_line(*line);
         if (std::holds_alternative<soc_token::EmptyLine>(token)) return;
-        assembler.add(token);
+        assembler.add(token, *line);
         // A heading repeated inside the block is a Header and also skips the line after it.
         if (is_heading(*line, kEigenvectorHeading) && !lines.next()) return;
     }
 }
 
-void SOCMatrixAssembler::add(const SOCMatrixToken& token) {
+void SOCMatrixAssembler::add(const SOCMatrixToken& token, std::string_view line) {
     if (held_back_) return;  // the section fails either way; only its shape is still checked
     if (const auto* state = std::get_if<soc_token::State>(&token)) {
         Parsed<uint32_t> n = parse_u32(trim(remove_state_words(state->state_piece)));
-        if (!hold_back(n.error)) return;
+        if (!hold_back(n.error, line)) return;
         Parsed<float> energy = parse_f32(state->energy);
-        if (!hold_back(energy.error)) return;
+        if (!hold_back(energy.error, line)) return;
         matrix_.eigenvectors.push_back(SOCEigenvector{n.value, energy.value, {}});
     } else if (const auto* element = std::get_if<soc_token::Element>(&token)) {
-        add_element(*element);
+        add_element(*element, line);
     }
 }
 
-void SOCMatrixAssembler::add_element(const soc_token::Element& token) {
+void SOCMatrixAssembler::add_element(const soc_token::Element& token, std::string_view line) {
     Parsed<float> weight = parse_f32(token.weight);
     Parsed<float> real = parse_f32(token.real);
     Parsed<float> imag = parse_f32(token.imag);
@@ -98,7 +98,7 @@ void SOCMatrixAssembler::add_element(const soc_token::Element& token) {
     Parsed<uint8_t> spin = parse_u8(token.spin);
     Parsed<int8_t> ms = parse_i8(token.ms);
     for (const NumberError& error : {weight.error, real.error, imag.error, root.error, spin.error, ms.error}) {
-        if (!hold_back(error)) return;
+        if (!hold_back(error, line)) return;
     }
     // An element before the first state has no eigenvector to belong to.
     if (matrix_.eigenvectors.empty()) return;
@@ -106,9 +106,9 @@ void SOCMatrixAssembler::add_element(const soc_token::Element& token) {
         SOCElement{weight.value, real.value, imag.value, root.value, spin.value, ms.value});
 }
 
-bool SOCMatrixAssembler::hold_back(const NumberError& error, source_location at) {
+bool SOCMatrixAssembler::hold_back(const NumberError& error, std::string_view line, source_location at) {
     if (!error.kind) return true;
-    held_back_ = binding::HeldFailure{error.message(), at};
+    held_back_ = binding::HeldFailure{error.message(), binding::Location::line_of(line), at};
     return false;
 }
 
@@ -118,15 +118,18 @@ SOCMatrix SOCMatrixAssembler::finish() && {
 }
 
 TDDFTOutput parse_tddft(binding::Text text) {
-    LineCursor lines(text.view());
-    std::optional<SOCMatrix> current;
-    while (lines.next_heading(kSectionHeading)) {
-        SOCMatrixAssembler assembler;
-        scan_soc_section(lines, assembler);
-        // The last section wins, even an empty one.
-        current = std::move(assembler).finish();
-    }
-    return TDDFTOutput{expect(std::move(current))};
+    return binding::locating_failures(text.view(), [&] {
+        LineCursor lines(text.view());
+        std::optional<SOCMatrix> current;
+        while (lines.next_heading(kSectionHeading)) {
+            SOCMatrixAssembler assembler;
+            scan_soc_section(lines, assembler);
+            // The last section wins, even an empty one.
+            current = std::move(assembler).finish();
+        }
+        if (!current) binding::fail(binding::kMissingItem, binding::Location::missing_heading(kSectionHeading));
+        return TDDFTOutput{std::move(*current)};
+    });
 }
 
 }  // namespace parsers::tddft

@@ -36,14 +36,15 @@ SOCMatrixToken tokenize_soc_line(std::string_view line);
 // before it, so the first bad number is held back until the section has been scanned.
 class SOCMatrixAssembler {
 public:
-    void add(const SOCMatrixToken& token);
+    // `line` is the line the token was made from.
+    void add(const SOCMatrixToken& token, std::string_view line);
     // The section's matrix; raises the held-back number failure, if there is one.
     outputs::tddft::SOCMatrix finish() &&;
 
 private:
-    void add_element(const soc_token::Element& token);
-    // True when the number read; else keeps the failure, with the position of its check.
-    bool hold_back(const NumberError& error, source_location at = source_location::current());
+    void add_element(const soc_token::Element& token, std::string_view line);
+    // True when the number read; else keeps the failure, with its line and the position of its check.
+    bool hold_back(const NumberError& error, std::string_view line, source_location at = source_location::current());
 
     outputs::tddft::SOCMatrix matrix_;
     std::optional<binding::HeldFailure> held_back_;
