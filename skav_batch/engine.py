@@ -1,0 +1,166 @@
+"""Reading many files on Dask: tasks of many files, each writing its own part files into the output folder.
+
+The client holds file names and counts only, never rows. Each file lands exactly once:
+- a task's part files have names fixed by the task, written to a temporary file and renamed
+  into place, so a task that Dask reruns after its worker died replaces them;
+- a task whose workers keep dying (KilledWorker) is split into one task per file, and a
+  single file that still kills its workers becomes a failure row, written by the client.
+"""
+
+from __future__ import annotations
+
+import logging
+import math
+import os
+import sys
+import tempfile
+import uuid
+from collections.abc import Iterator
+from contextlib import contextmanager
+from pathlib import Path
+from typing import NamedTuple
+
+import pyarrow.parquet as pq
+from distributed import Client, Future, LocalCluster, WorkerPlugin, as_completed
+from distributed.scheduler import KilledWorker
+from tqdm import tqdm
+
+from skav_batch.read import Kind, failure, read_file
+from skav_batch.tables import NAMES, Tables, concat, failure_table, file_tables
+
+MAX_FILES_PER_TASK = 100
+
+
+class SetupError(Exception):
+    """The output folder cannot be written or the scheduler cannot be reached."""
+
+
+class Task(NamedTuple):
+    name: str  # names the task's part files
+    paths: list[str]
+
+
+class Summary(NamedTuple):
+    files: int
+    failed: int
+
+
+def part_name(task: str) -> str:
+    return f"part-{task}.parquet"
+
+
+def prepare(out: Path) -> None:
+    """Creates the table folders, clears the parts of an earlier run, and checks they can be written."""
+    try:
+        for name in NAMES:
+            folder = out / name
+            folder.mkdir(parents=True, exist_ok=True)
+            for old in [*folder.glob("part-*.parquet"), *folder.glob(".part-*.tmp")]:
+                old.unlink()
+            tempfile.TemporaryFile(dir=folder).close()
+    except OSError as error:
+        raise SetupError(f"cannot write tables to {out}: {error.strerror or error}") from error
+
+
+def write_parts(out: str, task: str, tables: Tables) -> None:
+    for name, rows in tables.items():
+        final = os.path.join(out, name, part_name(task))
+        # A dot name: readers of the table folder skip it until it is complete.
+        temporary = os.path.join(out, name, f".{part_name(task)}.{uuid.uuid4().hex}.tmp")
+        pq.write_table(rows, temporary)
+        os.replace(temporary, final)
+
+
+def remove_parts(out: str, task: str) -> None:
+    for name in NAMES:
+        Path(out, name, part_name(task)).unlink(missing_ok=True)
+
+
+def read_task(task: Task, kind: Kind, out: str, cwd: str) -> Summary:
+    """Runs on a worker: reads the task's files and writes its five part files."""
+    parts, failed = [], 0
+    for path in task.paths:
+        # Opened relative to the client's folder; the table keeps the path as found.
+        results = read_file(os.path.join(cwd, path), kind)
+        failed += bool(results.failures)
+        parts.append(file_tables(path, results))
+    write_parts(out, task.name, concat(parts))
+    return Summary(len(task.paths), failed)
+
+
+class QuietNativeReports(WorkerPlugin):
+    """On local workers, the module's failure reports (written to file descriptor 2) would garble the
+    progress bar; every failure is a row of the failures table anyway."""
+
+    def setup(self, worker: object) -> None:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 2)
+        os.close(devnull)
+
+
+@contextmanager
+def connect(workers: int | None, scheduler: str | None) -> Iterator[Client]:
+    """A client of the given scheduler, or of a local cluster of single-threaded worker processes
+    (the module holds the interpreter lock, so threads would not read in parallel)."""
+    if scheduler is not None:
+        try:
+            client = Client(scheduler, timeout="20s")
+        except OSError as error:
+            raise SetupError(f"cannot reach the scheduler at {scheduler}: {error}") from error
+        with client:
+            yield client
+        return
+    with LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1, processes=True,
+                      dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
+        client.register_plugin(QuietNativeReports())
+        yield client
+
+
+def split(paths: list[str], workers: int) -> list[Task]:
+    """Tasks of many files, yet enough of them to keep every worker busy to the end."""
+    size = max(1, min(MAX_FILES_PER_TASK, math.ceil(len(paths) / (4 * workers))))
+    count = math.ceil(len(paths) / size)
+    return [Task(f"{i:06d}", paths[i * size:(i + 1) * size]) for i in range(count)]
+
+
+def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, scheduler: str | None = None,
+        progress: bool = True) -> Summary:
+    """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
+    prepare(out)
+    if not paths:  # no cluster needed, yet every table must be readable
+        write_parts(str(out), "empty", concat([]))
+        return Summary(0, 0)
+    with connect(workers, scheduler) as client:
+        return run_tasks(client, paths, kind, str(out.resolve()), progress)
+
+
+def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: bool) -> Summary:
+    run_id, cwd = uuid.uuid4().hex[:8], os.getcwd()
+
+    def submit(task: Task) -> Future[Summary]:
+        # Keys are unique per run, so that two runs on one scheduler never share a result.
+        return client.submit(read_task, task, kind, out, cwd, key=f"skav-{run_id}-{task.name}", pure=False)
+
+    workers = max(1, len(client.scheduler_info()["workers"]))
+    pending = {submit(task): task for task in split(paths, workers)}
+    failed = 0
+    with tqdm(total=len(paths), unit="file", file=sys.stderr, disable=not progress) as bar:
+        futures = as_completed(pending)
+        for future in futures:
+            task = pending.pop(future)
+            try:
+                summary = future.result()
+            except KilledWorker as error:
+                remove_parts(out, task.name)
+                if len(task.paths) > 1:
+                    for i, path in enumerate(task.paths):
+                        single = Task(f"{task.name}-{i:06d}", [path])
+                        pending[retry := submit(single)] = single
+                        futures.add(retry)
+                    continue
+                write_parts(out, task.name, concat([{"failures": failure_table(task.paths[0], [failure(kind, error)])}]))
+                summary = Summary(1, 1)
+            failed += summary.failed
+            bar.update(summary.files)
+            bar.set_postfix(failed=failed, refresh=False)
+    return Summary(len(paths), failed)
