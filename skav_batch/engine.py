@@ -38,6 +38,7 @@ class SetupError(Exception):
 class Task(NamedTuple):
     name: str  # names the task's part files
     paths: list[str]
+    alone: bool = False  # runs while no other task runs
 
 
 class Summary(NamedTuple):
@@ -135,18 +136,30 @@ def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, 
 
 
 def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: bool) -> Summary:
+    """Runs the tasks; the client learns counts only.
+
+    A worker's death counts against every task the worker held, so a task that ends in
+    KilledWorker may be a bystander. It is split into single files; a single file that ends so
+    runs once more while no other task runs, and becomes a failure row if it still kills workers."""
     run_id, cwd = uuid.uuid4().hex[:8], os.getcwd()
+    futures: as_completed = as_completed()
+    pending: dict[Future[Summary], Task] = {}
+    suspects: list[Task] = []
 
-    def submit(task: Task) -> Future[Summary]:
-        # Keys are unique per run, so that two runs on one scheduler never share a result.
-        return client.submit(read_task, task, kind, out, cwd, key=f"skav-{run_id}-{task.name}", pure=False)
+    def start(task: Task) -> None:
+        # Keys are unique per run and per attempt: a key that erred once stays erred on the scheduler.
+        key = f"skav-{run_id}-{task.name}{'-alone' if task.alone else ''}"
+        pending[future := client.submit(read_task, task, kind, out, cwd, key=key, pure=False)] = task
+        futures.add(future)
 
-    workers = max(1, len(client.scheduler_info()["workers"]))
-    pending = {submit(task): task for task in split(paths, workers)}
+    for task in split(paths, max(1, len(client.scheduler_info()["workers"]))):
+        start(task)
     failed = 0
     with tqdm(total=len(paths), unit="file", file=sys.stderr, disable=not progress) as bar:
-        futures = as_completed(pending)
-        for future in futures:
+        while pending or suspects:
+            if not pending:
+                start(suspects.pop()._replace(alone=True))
+            future = next(futures)
             task = pending.pop(future)
             try:
                 summary = future.result()
@@ -154,9 +167,10 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
                 remove_parts(out, task.name)
                 if len(task.paths) > 1:
                     for i, path in enumerate(task.paths):
-                        single = Task(f"{task.name}-{i:06d}", [path])
-                        pending[retry := submit(single)] = single
-                        futures.add(retry)
+                        start(Task(f"{task.name}-{i:06d}", [path]))
+                    continue
+                if not task.alone:
+                    suspects.append(task)
                     continue
                 write_parts(out, task.name, concat([{"failures": failure_table(task.paths[0], [failure(kind, error)])}]))
                 summary = Summary(1, 1)
@@ -164,3 +178,4 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
             bar.update(summary.files)
             bar.set_postfix(failed=failed, refresh=False)
     return Summary(len(paths), failed)
+

@@ -2,10 +2,12 @@
 
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
 from pathlib import Path
+from unittest.mock import ANY
 
 import pytest
 
@@ -168,3 +170,68 @@ def test_local_cluster_writes_the_same_tables(folder, tmp_path):
     run = skav_rs_tables(folder, folder / "tddft.out", "--out", tmp_path, "--workers", 2)
     assert run.returncode == 1 and "7/7 " in run.stderr and "failed=3" in run.stderr, run.stderr
     assert rows_of(written(tmp_path)) == rows_of(read_tables([folder]))
+
+
+# Loaded into each worker: a worker dies right after writing the parts of the task holding "dies-once" (the first
+# time only, so the rerun must replace them), and whenever it reads "dies-always".
+DYING = """
+import os, skav_rs, skav_batch.engine as engine
+# A worker may load this twice: wrap the original functions only.
+parse = skav_rs.__dict__.setdefault("original", skav_rs.parse_tddft)
+write_parts = engine.__dict__.setdefault("original", engine.write_parts)
+
+def parse_tddft(filename):
+    if "dies-always" in filename:
+        os._exit(1)
+    return parse(filename)
+
+def write_then_die(out, task, tables):
+    write_parts(out, task, tables)
+    for file in set(tables["soc_states"].column("file").to_pylist()):
+        if "dies-once" in file and not os.path.exists(file + ".died"):
+            open(file + ".died", "w").close()
+            os._exit(1)
+
+skav_rs.parse_tddft, engine.write_parts = parse_tddft, write_then_die
+"""
+
+
+def start(*args, env=ENV):
+    # A session of its own: the worker processes that a nanny starts are ended with it.
+    return subprocess.Popen([sys.executable, "-m", *map(str, args)], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+@pytest.fixture
+def scheduler(tmp_path):
+    """A scheduler that lets a task fail once, and two worker processes, all on 127.0.0.1."""
+    (tmp_path / "dying.py").write_text(DYING)
+    address_file = tmp_path / "scheduler.json"
+    processes = [start("distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", 0, "--no-dashboard",
+                       "--scheduler-file", address_file,
+                       env={**ENV, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1"})]
+    try:
+        processes += [start("distributed.cli.dask_worker", "--scheduler-file", address_file, "--host", "127.0.0.1",
+                            "--nthreads", 1, "--no-dashboard", "--preload", tmp_path / "dying.py",
+                            "--local-directory", tmp_path) for _ in range(2)]
+        deadline = time.monotonic() + 60
+        while not address_file.exists() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        address = json.loads(address_file.read_text())["address"]
+        with __import__("distributed").Client(address, timeout=30) as client:
+            client.wait_for_workers(2, timeout=60)
+        yield address
+    finally:
+        for process in processes:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+
+
+def test_dying_workers_leave_each_file_exactly_once(scheduler, tmp_path):
+    files = {f"{i:02d}{name}.out": (TDDFT, ["tddft"]) for i, name in enumerate(["dies-once"] + [""] * 14 + ["dies-always"])}
+    folder = write_folder(tmp_path / "outputs", files)
+    run = skav_rs_tables(folder, "--out", tmp_path / "tables", "--scheduler", scheduler, "--no-progress")
+    assert run.returncode == 1, run.stderr
+    expected = expected_rows(folder, {name: entry for name, entry in files.items() if "always" not in name})
+    expected["failures"] = [[str(folder / "15dies-always.out"), "auto", "KilledWorker", ANY, None]]
+    assert {name: sorted(rows) for name, rows in rows_of(written(tmp_path / "tables")).items()} == expected
