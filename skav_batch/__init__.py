@@ -22,7 +22,9 @@ def read_tables(paths: Iterable[str | os.PathLike[str]], kind: Kind = "auto",
                 pattern: str = "*.out") -> dict[str, pa.Table]:
     """The five tables (soc_states, soc_elements, orbitals, orbital_contributions, failures) of
     the files, and of the files matching `pattern` below folders. Needs the batch extra."""
-    from skav_batch.tables import concat, file_tables  # pyarrow only here: the package imports without it
+    from skav_batch.tables import TableBuilder  # pyarrow only here: the package imports without it
 
-    files = find_files([os.fspath(path) for path in paths], pattern)
-    return concat(file_tables(path, read_file(path, kind)) for path in files)
+    builder = TableBuilder()
+    for path in find_files([os.fspath(path) for path in paths], pattern):
+        builder.add(path, read_file(path, kind))
+    return builder.tables()

@@ -26,7 +26,7 @@ from distributed.scheduler import KilledWorker
 from tqdm import tqdm
 
 from skav_batch.read import Kind, failure, read_file
-from skav_batch.tables import NAMES, Tables, concat, failure_table, file_tables
+from skav_batch.tables import NAMES, Tables, TableBuilder, failure_table
 
 MAX_FILES_PER_TASK = 100
 
@@ -79,13 +79,13 @@ def remove_parts(out: str, task: str) -> None:
 
 def read_task(task: Task, kind: Kind, out: str, cwd: str) -> Summary:
     """Runs on a worker: reads the task's files and writes its five part files."""
-    parts, failed = [], 0
+    builder, failed = TableBuilder(), 0
     for path in task.paths:
         # Opened relative to the client's folder; the table keeps the path as found.
         results = read_file(os.path.join(cwd, path), kind)
         failed += bool(results.failures)
-        parts.append(file_tables(path, results))
-    write_parts(out, task.name, concat(parts))
+        builder.add(path, results)
+    write_parts(out, task.name, builder.tables())
     return Summary(len(task.paths), failed)
 
 
@@ -129,7 +129,7 @@ def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, 
     """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
     prepare(out)
     if not paths:  # no cluster needed, yet every table must be readable
-        write_parts(str(out), "empty", concat([]))
+        write_parts(str(out), "empty", TableBuilder().tables())
         return Summary(0, 0)
     with connect(workers, scheduler) as client:
         return run_tasks(client, paths, kind, str(out.resolve()), progress)
@@ -172,7 +172,7 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
                 if not task.alone:
                     suspects.append(task)
                     continue
-                write_parts(out, task.name, concat([{"failures": failure_table(task.paths[0], [failure(kind, error)])}]))
+                write_parts(out, task.name, failure_table(task.paths[0], [failure(kind, error)]))
                 summary = Summary(1, 1)
             failed += summary.failed
             bar.update(summary.files)

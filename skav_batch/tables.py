@@ -1,12 +1,14 @@
-"""The module's results as rows of five typed Arrow tables; pure functions, no engine.
+"""The module's results as rows of five typed Arrow tables; no engine.
 
-Each column is one pass over the result's own values straight into an Arrow array of its
-final type: no dict per row, and nothing is converted twice.
+Each column is one pass over the result's own values, collected across files and turned
+into an Arrow array of its final type once per batch of rows: no dict per row, and small
+files do not pay the cost of creating arrays each.
 """
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable
+from itertools import repeat
 from typing import TYPE_CHECKING
 
 import pyarrow as pa
@@ -36,12 +38,8 @@ SCHEMAS: dict[str, pa.Schema] = {
     "failures": schema(file=FILE, kind=TEXT, error=TEXT, message=TEXT, where=TEXT),
 }
 NAMES = tuple(SCHEMAS)
-
-
-def table(name: str, columns: Sequence[Sequence[object]]) -> pa.Table:
-    schema = SCHEMAS[name]
-    arrays = [pa.array(column, type=field.type) for column, field in zip(columns, schema)]
-    return pa.Table.from_arrays(arrays, schema=schema)
+# Rows held as Python values before they become arrays: bounds the builder's memory.
+BATCH_ROWS = 1 << 16
 
 
 def positions(lengths: list[int]) -> tuple[list[int], list[int]]:
@@ -50,58 +48,66 @@ def positions(lengths: list[int]) -> tuple[list[int], list[int]]:
     return outer, [j for length in lengths for j in range(length)]
 
 
-def tddft_tables(file: str, result: TDDFTResult) -> Tables:
-    states = result["soc_matrix"]["eigenvectors"]
-    if not states:
-        return {}
-    lengths = [len(state["elements"]) for state in states]
-    items = [item for state in states for item in state["elements"]]
-    tables = {"soc_states": table("soc_states", [
-        [file] * len(states), range(len(states)), [s["n"] for s in states], [s["energy"] for s in states],
-        lengths])}
-    if items:
-        tables["soc_elements"] = table("soc_elements", [
-            [file] * len(items), *positions(lengths), *([item[key] for item in items]
-                                                        for key in ("weight", "real", "imag", "root", "spin", "ms"))])
-    return tables
+class TableBuilder:
+    """The rows of many files, in the order they are added."""
+
+    def __init__(self) -> None:
+        self.columns: dict[str, list[list[object]]] = {name: [[] for _ in schema] for name, schema in SCHEMAS.items()}
+        self.batches: dict[str, list[pa.RecordBatch]] = {name: [] for name in SCHEMAS}
+
+    def add(self, file: str, results: Results) -> None:
+        if results.tddft is not None:
+            self.add_tddft(file, results.tddft)
+        if results.casscf is not None:
+            self.add_casscf(file, results.casscf)
+        self.add_failures(file, results.failures)
+
+    def add_tddft(self, file: str, result: TDDFTResult) -> None:
+        states = result["soc_matrix"]["eigenvectors"]
+        lengths = [len(state["elements"]) for state in states]
+        self.extend("soc_states", repeat(file, len(states)), range(len(states)), [s["n"] for s in states],
+                    [s["energy"] for s in states], lengths)
+        items = [item for state in states for item in state["elements"]]
+        self.extend("soc_elements", repeat(file, len(items)), *positions(lengths),
+                    *([item[key] for item in items] for key in ("weight", "real", "imag", "root", "spin", "ms")))
+
+    def add_casscf(self, file: str, result: CASSCFResult) -> None:
+        orbitals = result["orbital_contributions"]
+        lengths = [len(orbital["contributions"]) for orbital in orbitals]
+        self.extend("orbitals", repeat(file, len(orbitals)), range(len(orbitals)), [o["orbital_nr"] for o in orbitals],
+                    [o["energy"] for o in orbitals], [o["occupation"] for o in orbitals], lengths)
+        rows = [row for orbital in orbitals for row in orbital["contributions"]]
+        self.extend("orbital_contributions", repeat(file, len(rows)), *positions(lengths),
+                    [row["atom_nr"] for row in rows], [row["element"] for row in rows],
+                    [row["orbital_type"] for row in rows], [row["contribution"] for row in rows])
+
+    def add_failures(self, file: str, failures: Iterable[Failure]) -> None:
+        for entry in failures:
+            self.extend("failures", [file], *([value] for value in entry))
+
+    def extend(self, name: str, *values: Iterable[object]) -> None:
+        columns = self.columns[name]
+        for column, more in zip(columns, values, strict=True):
+            column.extend(more)
+        if len(columns[0]) >= BATCH_ROWS:
+            self.flush(name)
+
+    def flush(self, name: str) -> None:
+        schema, columns = SCHEMAS[name], self.columns[name]
+        arrays = [pa.array(column, type=field.type) for column, field in zip(columns, schema)]
+        self.batches[name].append(pa.RecordBatch.from_arrays(arrays, schema=schema))
+        for column in columns:
+            column.clear()
+
+    def tables(self) -> Tables:
+        """All five tables; a table without rows is empty."""
+        for name, columns in self.columns.items():
+            if columns[0] or not self.batches[name]:
+                self.flush(name)
+        return {name: pa.Table.from_batches(batches, schema=SCHEMAS[name]) for name, batches in self.batches.items()}
 
 
-def casscf_tables(file: str, result: CASSCFResult) -> Tables:
-    orbitals = result["orbital_contributions"]
-    if not orbitals:
-        return {}
-    lengths = [len(orbital["contributions"]) for orbital in orbitals]
-    rows = [row for orbital in orbitals for row in orbital["contributions"]]
-    tables = {"orbitals": table("orbitals", [
-        [file] * len(orbitals), range(len(orbitals)), [o["orbital_nr"] for o in orbitals],
-        [o["energy"] for o in orbitals], [o["occupation"] for o in orbitals], lengths])}
-    if rows:
-        tables["orbital_contributions"] = table("orbital_contributions", [
-            [file] * len(rows), *positions(lengths), [row["atom_nr"] for row in rows],
-            [row["element"] for row in rows], [row["orbital_type"] for row in rows],
-            [row["contribution"] for row in rows]])
-    return tables
-
-
-def failure_table(file: str, failures: Iterable[Failure]) -> pa.Table:
-    """Rows of one file's failures (at least one: zip of nothing would give no columns)."""
-    return table("failures", [list(column) for column in zip(*([file, *entry] for entry in failures))])
-
-
-def file_tables(file: str, results: Results) -> Tables:
-    """The rows of one file, by table name; a table without rows is left out."""
-    tables = tddft_tables(file, results.tddft) if results.tddft is not None else {}
-    if results.casscf is not None:
-        tables.update(casscf_tables(file, results.casscf))
-    if results.failures:
-        tables["failures"] = failure_table(file, results.failures)
-    return tables
-
-
-def concat(parts: Iterable[Tables]) -> Tables:
-    """All five tables from the rows of many files, in file order; a table without rows is empty."""
-    pieces: dict[str, list[pa.Table]] = {name: [schema.empty_table()] for name, schema in SCHEMAS.items()}
-    for part in parts:
-        for name, rows in part.items():
-            pieces[name].append(rows)
-    return {name: pa.concat_tables(tables).combine_chunks() for name, tables in pieces.items()}
+def failure_table(file: str, failures: Iterable[Failure]) -> Tables:
+    builder = TableBuilder()
+    builder.add_failures(file, failures)
+    return builder.tables()
