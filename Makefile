@@ -59,9 +59,13 @@ dev-test: dev
 	PYTHONPATH=$(DEV_DIR) $(PY) -m pytest -q
 
 # Benchmark against the floors (options: bench/run.py --help, e.g. BENCH_ARGS="--reps 7").
-.PHONY: bench
+.PHONY: bench bench-batch
 bench: dev
 	$(PY) bench/run.py --build $(DEV_DIR) $(BENCH_ARGS)
+
+# skav-rs tables on 2 workers against a plain loop in one process (options: bench/batch.py --help).
+bench-batch: dev
+	PYTHONPATH=$(abspath $(DEV_DIR)):$(CURDIR) $(PY) bench/batch.py $(BENCH_ARGS)
 
 clean:
 	rm -rf build dist .venv .venv-*

@@ -21,7 +21,8 @@ from skav_batch.cli import main  # noqa: E402
 from skav_batch.read import Failure, failure  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
-TDDFT = (ROOT / "samples" / "formaldehyde_tddft.out").read_text()
+TDDFT_PATH = str(ROOT / "samples" / "formaldehyde_tddft.out")
+TDDFT = Path(TDDFT_PATH).read_text()
 CASSCF = (ROOT / "samples" / "water_casscf.out").read_text()
 BAD_NUMBER = TDDFT.replace("0.58561", "0.5856l", 1)
 PATHS = [os.path.abspath(path) for path in os.environ.get("PYTHONPATH", "").split(os.pathsep) if path]
@@ -29,7 +30,7 @@ ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
 NAMES = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures"]
 NO_SECTION = 'the file holds neither "SKAV SPIN-ORBIT COUPLING CALCULATION" nor "LOEWDIN ORBITAL-COMPOSITIONS"'
 
-# name: (content, parsers that auto must use), or (content, [], (error, message)) for a file the module never sees.
+# name: (content, parsers that auto must use[, (error, message) of a file no parser sees]); None: not matched.
 FOLDER = {
     "tddft.out": (TDDFT, ["tddft"]),
     "runs/deeper/casscf.out": (CASSCF, ["casscf"]),
@@ -117,7 +118,7 @@ def test_tables_hold_the_module_results_field_by_field(folder):
     pytest.param("tddft", {"soc_states": 9, "soc_elements": 22}, id="tddft"),
 ])
 def test_kind_forces_the_parser(kind, expected):
-    tables = read_tables([ROOT / "samples" / "formaldehyde_tddft.out"], kind=kind)
+    tables = read_tables([TDDFT_PATH], kind=kind)
     assert {name: table.num_rows for name, table in tables.items() if table.num_rows} == expected
 
 
@@ -155,6 +156,13 @@ def test_json_prints_module_results_with_sorted_keys(capsys, folder):
     expected = {str(files[0]): {"tddft": skav_rs.parse_tddft(str(files[0])), "casscf": skav_rs.parse_casscf(str(files[0]))},
                 str(files[1]): {"casscf": skav_rs.parse_casscf(str(files[1]))}}
     assert status == 0 and out == json.dumps(expected, sort_keys=True, indent=2) + "\n"
+
+
+def test_json_works_without_the_batch_extra():
+    blocked = "import sys; sys.modules.update(dict.fromkeys(['dask', 'distributed', 'pyarrow', 'tqdm']))"
+    code = f"{blocked}; from skav_batch.cli import main; sys.exit(main(['json', {TDDFT_PATH!r}]))"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=ENV, timeout=60)
+    assert run.returncode == 0 and list(json.loads(run.stdout).values()) == [{"tddft": skav_rs.parse_tddft(TDDFT_PATH)}]
 
 
 def skav_rs_tables(*args):
