@@ -23,6 +23,8 @@ def json_command(files: list[str], kind: Kind) -> int:
             document[path] = {parser: getattr(results, parser) for parser in results.read}
         for entry in results.failures:
             print(f"{path}: {entry.kind}: {entry.error}: {entry.message}", file=sys.stderr)
+            if entry.where is not None:
+                print(entry.where, file=sys.stderr)
             failed = True
     json.dump(document, sys.stdout, sort_keys=True, indent=2)
     sys.stdout.write("\n")
@@ -38,6 +40,9 @@ def tables_command(args: argparse.Namespace, files: list[str]) -> int:
     except engine.SetupError as error:
         print(f"skav-rs tables: error: {error}", file=sys.stderr)
         return 2
+    except Exception as error:  # the run stopped (e.g. workers without skav_batch): files were left unread
+        print(f"skav-rs tables: stopped: {type(error).__name__}: {error}", file=sys.stderr)
+        return 1
     print(f"{summary.files} files: {summary.files - summary.failed} read, {summary.failed} failed; "
           f"tables in {args.out}", file=sys.stderr)
     return 1 if summary.failed else 0
@@ -70,13 +75,13 @@ def parser() -> argparse.ArgumentParser:
 def main(argv: list[str] | None = None) -> int:
     arguments = parser()
     args = arguments.parse_args(argv)
-    try:
-        files = find_files(args.files if args.command == "json" else args.paths, getattr(args, "pattern", "*"))
-    except FileNotFoundError as error:
-        arguments.error(f"no such file or folder: {error}")
+    paths = args.files if args.command == "json" else args.paths
+    for path in paths:
+        if not os.path.lexists(path):
+            arguments.error(f"no such file or folder: {path}")
     if args.command == "json":
-        return json_command(files, args.kind)
-    return tables_command(args, files)
+        return json_command(paths, args.kind)
+    return tables_command(args, find_files(paths, args.pattern))
 
 
 if __name__ == "__main__":

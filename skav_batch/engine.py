@@ -3,8 +3,9 @@
 The client holds file names and counts only, never rows. Each file lands exactly once:
 - a task's part files have names fixed by the task, written to a temporary file and renamed
   into place, so a task that Dask reruns after its worker died replaces them;
-- a task whose workers keep dying (KilledWorker) is split into one task per file, and a
-  single file that still kills its workers becomes a failure row, written by the client.
+- a task whose workers keep dying (KilledWorker) has its parts removed and is split into one
+  task per file; a file that kills workers even when it runs alone becomes a failure row,
+  written by the client (see run_tasks).
 """
 
 from __future__ import annotations
@@ -54,13 +55,19 @@ def prepare(out: Path) -> None:
     """Creates the table folders, clears the parts of an earlier run, and checks they can be written."""
     try:
         for name in NAMES:
-            folder = out / name
-            folder.mkdir(parents=True, exist_ok=True)
-            for old in [*folder.glob("part-*.parquet"), *folder.glob(".part-*.tmp")]:
-                old.unlink()
-            tempfile.TemporaryFile(dir=folder).close()
+            (out / name).mkdir(parents=True, exist_ok=True)
+            tempfile.TemporaryFile(dir=out / name).close()
+        remove(out, "part-*.parquet", ".part-*.tmp")
     except OSError as error:
         raise SetupError(f"cannot write tables to {out}: {error.strerror or error}") from error
+
+
+def remove(out: Path, *patterns: str) -> None:
+    """Removes the files matching any of the patterns from every table folder."""
+    for name in NAMES:
+        for pattern in patterns:
+            for path in (out / name).glob(pattern):
+                path.unlink(missing_ok=True)
 
 
 def write_parts(out: str, task: str, tables: Tables) -> None:
@@ -70,11 +77,6 @@ def write_parts(out: str, task: str, tables: Tables) -> None:
         temporary = os.path.join(out, name, f".{part_name(task)}.{uuid.uuid4().hex}.tmp")
         pq.write_table(rows, temporary)
         os.replace(temporary, final)
-
-
-def remove_parts(out: str, task: str) -> None:
-    for name in NAMES:
-        Path(out, name, part_name(task)).unlink(missing_ok=True)
 
 
 def read_task(task: Task, kind: Kind, out: str, cwd: str) -> Summary:
@@ -105,8 +107,8 @@ def connect(workers: int | None, scheduler: str | None) -> Iterator[Client]:
     (the module holds the interpreter lock, so threads would not read in parallel)."""
     if scheduler is not None:
         try:
-            client = Client(scheduler, timeout="20s")
-        except OSError as error:
+            client = Client(scheduler, timeout="10s")
+        except (OSError, ValueError) as error:  # unreachable, or not an address
             raise SetupError(f"cannot reach the scheduler at {scheduler}: {error}") from error
         with client:
             yield client
@@ -131,8 +133,11 @@ def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, 
     if not paths:  # no cluster needed, yet every table must be readable
         write_parts(str(out), "empty", TableBuilder().tables())
         return Summary(0, 0)
-    with connect(workers, scheduler) as client:
-        return run_tasks(client, paths, kind, str(out.resolve()), progress)
+    try:
+        with connect(workers, scheduler) as client:
+            return run_tasks(client, paths, kind, str(out.resolve()), progress)
+    finally:
+        remove(out, ".part-*.tmp")  # left by workers that died while writing
 
 
 def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: bool) -> Summary:
@@ -164,7 +169,7 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
             try:
                 summary = future.result()
             except KilledWorker as error:
-                remove_parts(out, task.name)
+                remove(Path(out), part_name(task.name))
                 if len(task.paths) > 1:
                     for i, path in enumerate(task.paths):
                         start(Task(f"{task.name}-{i:06d}", [path]))

@@ -175,6 +175,8 @@ def written(out):
 
 
 def test_local_cluster_writes_the_same_tables(folder, tmp_path):
+    (tmp_path / "soc_states").mkdir()
+    (tmp_path / "soc_states" / "part-999999.parquet").write_bytes(b"a part of an earlier run")
     run = skav_rs_tables(folder, folder / "tddft.out", "--out", tmp_path, "--workers", 2)
     assert run.returncode == 1 and "7/7 " in run.stderr and "failed=3" in run.stderr, run.stderr
     assert rows_of(written(tmp_path)) == rows_of(read_tables([folder]))
