@@ -32,8 +32,11 @@ def json_command(files: list[str], kind: Kind) -> int:
 
 
 def tables_command(args: argparse.Namespace, files: list[str]) -> int:
-    from skav_batch import engine  # Dask, pyarrow and tqdm only here: `json` works without the batch extra
-
+    try:
+        from skav_batch import engine  # Dask, pyarrow and tqdm only here: `json` works without the batch extra
+    except ImportError as error:
+        print(f"skav-rs tables: error: {error}; install the batch extra: pip install 'skav_rs[batch]'", file=sys.stderr)
+        return 2
     try:
         summary = engine.run(files, args.kind, args.out, workers=args.workers, scheduler=args.scheduler,
                              progress=not args.no_progress)
