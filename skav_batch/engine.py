@@ -21,6 +21,7 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import NamedTuple
 
+import dask
 import pyarrow.parquet as pq
 from distributed import Client, Future, LocalCluster, WorkerPlugin, as_completed
 from distributed.scheduler import KilledWorker
@@ -113,8 +114,11 @@ def connect(workers: int | None, scheduler: str | None) -> Iterator[Client]:
         with client:
             yield client
         return
-    with LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1, processes=True,
-                      dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
+    # One task per worker at a time: by default a worker takes a second task while it runs one,
+    # and two large files queued behind each other leave the other workers idle.
+    with dask.config.set({"distributed.scheduler.worker-saturation": 1.0}), \
+            LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1, processes=True,
+                         dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
         client.register_plugin(QuietNativeReports())
         yield client
 

@@ -14,7 +14,7 @@ import pytest
 import skav_rs
 from conftest import is_panic
 
-pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
+distributed = pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
 pq = pytest.importorskip("pyarrow.parquet")
 import skav_batch.read  # noqa: E402
 from skav_batch import read_tables  # noqa: E402
@@ -227,11 +227,12 @@ def scheduler(tmp_path):
                             "--nthreads", 1, "--no-dashboard", "--preload", tmp_path / "dying.py",
                             "--local-directory", tmp_path) for _ in range(2)]
         deadline = time.monotonic() + 60
-        while not address_file.exists() and time.monotonic() < deadline:
+        while not address_file.exists():
+            assert time.monotonic() < deadline, "the scheduler did not start"
             time.sleep(0.1)
-        address = json.loads(address_file.read_text())["address"]
-        with __import__("distributed").Client(address, timeout=30) as client:
+        with distributed.Client(scheduler_file=str(address_file), timeout=30) as client:
             client.wait_for_workers(2, timeout=60)
+            address = client.scheduler.address
         yield address
     finally:
         for process in processes:
