@@ -7,6 +7,7 @@ files do not pay the cost of creating arrays each.
 
 from __future__ import annotations
 
+import os
 from collections.abc import Iterable, Sequence
 from typing import TYPE_CHECKING, Any
 
@@ -69,6 +70,8 @@ class TableBuilder:
         self.batches: dict[str, list[pa.RecordBatch]] = {name: [] for name in SCHEMAS}
 
     def add(self, file: str, results: Results) -> None:
+        # A name that is not UTF-8 (lone surrogates from the file system) keeps its bytes as \x escapes.
+        file = os.fsencode(file).decode("utf-8", "backslashreplace")
         if results.tddft is not None:
             self.add_tddft(file, results.tddft)
         if results.casscf is not None:
