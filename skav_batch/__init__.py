@@ -18,12 +18,14 @@ if TYPE_CHECKING:
 __all__ = ["read_tables"]
 
 
-def read_tables(paths: Iterable[str | os.PathLike[str]], kind: Kind = "auto",
+def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]], kind: Kind = "auto",
                 pattern: str = "*.out") -> dict[str, pa.Table]:
     """The five tables (soc_states, soc_elements, orbitals, orbital_contributions, failures) of
     the files, and of the files matching `pattern` below folders. Needs the batch extra."""
     from skav_batch.tables import TableBuilder  # pyarrow only here: the package imports without it
 
+    if isinstance(paths, (str, os.PathLike)):  # one path, not the characters of one
+        paths = [paths]
     builder = TableBuilder()
     for path in find_files([os.fspath(path) for path in paths], pattern):
         builder.add(path, read_file(path, kind))
