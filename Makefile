@@ -1,7 +1,8 @@
 # `make run`: install into .venv and parse the shipped samples.
 # `make test`: install with the test extras into .venv and run the tests.
 # `make wheel`: build a wheel into dist/<version> and check it (scripts/check-wheel).
-# `make ci`: what CI runs for one Python: install with every extra, test, build and check the wheel.
+# `make typecheck`: mypy --strict on the skav_batch package and the batch benchmark.
+# `make ci`: what CI runs for one Python: install with every extra, test, type-check, build and check the wheel.
 # `make test-size`: lines of tests against lines of code.
 # Another Python: `make test PYTHON_VERSION=3.13` (its own .venv-3.13 and build/dev-3.13).
 PYTHON_VERSION ?= 3.12
@@ -17,7 +18,7 @@ WHEEL_DIR := dist/$(PYTHON_VERSION)
 # auditwheel checks Linux wheels only.
 AUDITWHEEL := $(if $(filter Linux,$(shell uname -s)),auditwheel)
 
-.PHONY: run test wheel ci venv dev dev-test test-size clean
+.PHONY: run test typecheck wheel ci venv dev dev-test test-size clean
 
 $(PY):
 	"$$(scripts/find-python $(PYTHON_VERSION))" -m venv $(VENV)
@@ -27,11 +28,16 @@ venv: $(PY)
 
 run: $(PY)
 	$(PY) -m pip install --quiet .
-	$(PY) examples/dump_json.py samples/*.out
+	$(VENV)/bin/skav-rs json samples/*.out
 
 test: $(PY)
-	$(PY) -m pip install --quiet ".[test]"
+	$(PY) -m pip install --quiet ".[test,batch]"
 	$(PY) -m pytest -q
+
+# Run from the checkout: the stubs of skav_rs come installed with it (make test or make ci installs it).
+typecheck: $(PY)
+	$(PY) -m pip install --quiet ".[typing,batch]"
+	$(PY) -m mypy --strict skav_batch bench/batch.py
 
 wheel: $(PY)
 	rm -rf $(WHEEL_DIR)
@@ -39,13 +45,14 @@ wheel: $(PY)
 	$(PY) scripts/check-wheel $(WHEEL_DIR)/*.whl
 
 ci: $(PY)
-	$(PY) -m pip install --quiet ".[test,typing,examples]" $(AUDITWHEEL)
+	$(PY) -m pip install --quiet ".[test,typing,examples,batch]" $(AUDITWHEEL)
 	$(MAKE) --no-print-directory test PYTHON_VERSION=$(PYTHON_VERSION) VENV=$(VENV)
+	$(MAKE) --no-print-directory typecheck PYTHON_VERSION=$(PYTHON_VERSION) VENV=$(VENV)
 	$(MAKE) --no-print-directory wheel PYTHON_VERSION=$(PYTHON_VERSION) VENV=$(VENV)
 
 # Incremental build for development: tests import the module from $(DEV_DIR).
 dev: $(PY)
-	$(PY) -m pip install --quiet pytest hypothesis
+	$(PY) -m pip install --quiet pytest hypothesis "dask[distributed]>=2024.8" "pyarrow>=17" "tqdm>=4.66"
 	cmake -S . -B $(DEV_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build $(DEV_DIR)
 
@@ -53,9 +60,13 @@ dev-test: dev
 	PYTHONPATH=$(DEV_DIR) $(PY) -m pytest -q
 
 # Benchmark against the floors (options: bench/run.py --help, e.g. BENCH_ARGS="--reps 7").
-.PHONY: bench
+.PHONY: bench bench-batch
 bench: dev
 	$(PY) bench/run.py --build $(DEV_DIR) $(BENCH_ARGS)
+
+# skav-rs tables on 2 workers against a plain loop in one process (options: bench/batch.py --help).
+bench-batch: dev
+	PYTHONPATH=$(abspath $(DEV_DIR)):$(CURDIR) $(PY) bench/batch.py $(BENCH_ARGS)
 
 test-size:
 	@scripts/test-size

@@ -1,0 +1,6 @@
+import sys
+
+from skav_batch.cli import main
+
+if __name__ == "__main__":  # Dask's local workers import this module again
+    sys.exit(main())

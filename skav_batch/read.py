@@ -1,0 +1,121 @@
+"""Reading one file with the module: which parsers apply, and each one's result or failure.
+
+Needs nothing beyond skav_rs, so that `skav-rs json` works without the batch extra.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable
+from pathlib import Path
+from typing import TYPE_CHECKING, Literal, NamedTuple
+
+import skav_rs
+
+if TYPE_CHECKING:
+    from skav_rs import CASSCFResult, TDDFTResult
+
+Kind = Literal["auto", "tddft", "casscf"]
+Parser = Literal["tddft", "casscf"]
+KINDS: tuple[Kind, ...] = ("auto", "tddft", "casscf")
+HEADINGS: dict[Parser, bytes] = {
+    "tddft": b"SKAV SPIN-ORBIT COUPLING CALCULATION",
+    "casscf": b"LOEWDIN ORBITAL-COMPOSITIONS",
+}
+CHUNK = 1 << 20
+
+
+class Failure(NamedTuple):
+    """A failed reading, as data: exceptions of the module cannot cross process boundaries."""
+
+    kind: str
+    error: str
+    message: str
+    where: str | None
+
+
+class Results(NamedTuple):
+    read: tuple[Parser, ...] = ()  # the parsers that returned, in the order they ran
+    tddft: TDDFTResult | None = None
+    casscf: CASSCFResult | None = None  # also None when parse_casscf found no section
+    failures: tuple[Failure, ...] = ()
+
+
+def is_panic(error: BaseException) -> bool:
+    """True for the module's PanicException, which cannot be imported by name."""
+    kind = type(error)
+    return kind.__name__ == "PanicException" and kind.__module__ == "pyo3_runtime"
+
+
+def failure(kind: str, error: BaseException) -> Failure:
+    notes = [str(note) for note in getattr(error, "__notes__", [])]
+    return Failure(kind, type(error).__name__, str(error), "\n".join(notes) if notes else None)
+
+
+def headings_in(path: str) -> list[Parser]:
+    """The parsers whose heading the file holds, scanned in chunks so a huge file is never held whole.
+
+    Bytes, not text: a file that is not UTF-8 still goes to the module, whose own failure says so."""
+    wanted, found = dict(HEADINGS), []
+    overlap = max(len(heading) for heading in HEADINGS.values()) - 1
+    tail = b""
+    with open(path, "rb") as file:
+        while wanted and (chunk := file.read(CHUNK)):
+            window = tail + chunk
+            for parser in [p for p, heading in wanted.items() if heading in window]:
+                found.append(parser)
+                del wanted[parser]
+            tail = window[-overlap:]
+    return [parser for parser in HEADINGS if parser in found]
+
+
+def parsers_for(path: str, kind: Kind) -> list[Parser]:
+    if kind != "auto":
+        return [kind]
+    try:
+        return headings_in(path)
+    except OSError:
+        return ["tddft"]  # unreadable: the module's own failure names the reason
+
+
+def read_file(path: str, kind: Kind) -> Results:
+    """The results of every parser that applies to the file; failures are caught, never raised."""
+    parsers = parsers_for(path, kind)
+    if not parsers:
+        headings = " nor ".join(f'"{heading.decode()}"' for heading in HEADINGS.values())
+        return Results(failures=(Failure(kind, "NoSection", f"the file holds neither {headings}", None),))
+    tddft: TDDFTResult | None = None
+    casscf: CASSCFResult | None = None
+    read: list[Parser] = []
+    failures: list[Failure] = []
+    for parser in parsers:
+        try:
+            # Looked up at each call, not imported by name, so that a wrapped parser is honoured.
+            if parser == "tddft":
+                tddft = skav_rs.parse_tddft(path)
+            else:
+                casscf = skav_rs.parse_casscf(path)
+            read.append(parser)
+        except Exception as error:  # OSError, MemoryError, UnicodeEncodeError for undecodable names
+            failures.append(failure(parser, error))
+        except BaseException as error:  # PanicException derives from BaseException
+            if not is_panic(error):
+                raise  # KeyboardInterrupt, SystemExit
+            failures.append(failure(parser, error))
+    return Results(tuple(read), tddft, casscf, tuple(failures))
+
+
+def find_files(paths: Iterable[str], pattern: str) -> list[str]:
+    """Files as given, and the files matching `pattern` anywhere below folders, each path once.
+
+    Raises FileNotFoundError for a path that does not exist."""
+    found: dict[str, None] = {}
+    for path in paths:
+        if os.path.isdir(path):
+            matches = sorted(os.path.relpath(match, path) for match in Path(path).rglob(pattern) if match.is_file())
+            found.update((os.path.join(path, match), None) for match in matches)
+        elif os.path.lexists(path):
+            found[path] = None
+        else:
+            raise FileNotFoundError(path)
+    return list(found)

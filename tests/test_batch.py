@@ -1,0 +1,252 @@
+"""skav_batch: the tables against the module's own results, the skav-rs command, and runs on Dask."""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+from unittest.mock import ANY
+
+import pytest
+
+import skav_rs
+
+distributed = pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
+pq = pytest.importorskip("pyarrow.parquet")
+import skav_batch.read  # noqa: E402
+from skav_batch import read_tables  # noqa: E402
+from skav_batch.cli import main  # noqa: E402
+from skav_batch.read import Failure, failure  # noqa: E402
+
+ROOT = Path(__file__).resolve().parent.parent
+TDDFT_PATH = str(ROOT / "samples" / "formaldehyde_tddft.out")
+TDDFT = Path(TDDFT_PATH).read_text()
+CASSCF = (ROOT / "samples" / "water_casscf.out").read_text()
+BAD_NUMBER = TDDFT.replace("0.58561", "0.5856l", 1)
+PATHS = [os.path.abspath(path) for path in os.environ.get("PYTHONPATH", "").split(os.pathsep) if path]
+ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
+NAMES = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures"]
+NO_SECTION = 'the file holds neither "SKAV SPIN-ORBIT COUPLING CALCULATION" nor "LOEWDIN ORBITAL-COMPOSITIONS"'
+
+# name: (content, parsers that auto must use[, (error, message) of a file no parser sees]); None: not matched.
+FOLDER = {
+    "tddft.out": (TDDFT, ["tddft"]),
+    "runs/deeper/casscf.out": (CASSCF, ["casscf"]),
+    "runs/both.out": (TDDFT + CASSCF, ["tddft", "casscf"]),
+    "runs/bad-tddft-good-casscf.out": (CASSCF + BAD_NUMBER, ["tddft", "casscf"]),
+    "heading-only.out": ("LOEWDIN ORBITAL-COMPOSITIONS\n", ["casscf"]),
+    "latin1.out": (("SKAV SPIN-ORBIT COUPLING CALCULATION\n\xe9\n").encode("latin-1"), ["tddft"]),
+    "neither.out": ("no results here\n", [], ("NoSection", NO_SECTION)),
+    os.fsdecode(b"not-utf8-\xe9.out"): (TDDFT, ["tddft"]),
+    "ignored.txt": (TDDFT, None),
+}
+
+
+def write_folder(folder, files):
+    for name, (content, *_) in files.items():
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(content if isinstance(content, bytes) else content.encode())
+    return folder
+
+
+def stored(path):
+    """A path as the tables hold it: bytes that are not UTF-8 as \\x escapes."""
+    return os.fsencode(path).decode(errors="backslashreplace")
+
+
+def module_rows(path, parsers):
+    """Each table's rows for one file, straight from the module's results."""
+    rows, file = {name: [] for name in NAMES}, stored(path)
+    for parser in parsers:
+        try:
+            result = getattr(skav_rs, f"parse_{parser}")(path)
+        except BaseException as error:
+            notes = "\n".join(getattr(error, "__notes__", [])) or None
+            rows["failures"].append([file, parser, type(error).__name__, str(error), notes])
+            continue
+        for s, state in enumerate(result["soc_matrix"]["eigenvectors"] if parser == "tddft" else []):
+            rows["soc_states"].append([file, s, state["n"], state["energy"], len(state["elements"])])
+            rows["soc_elements"] += [[file, s, e, x["weight"], x["real"], x["imag"], x["root"], x["spin"], x["ms"]]
+                                     for e, x in enumerate(state["elements"])]
+        for o, orbital in enumerate((result or {}).get("orbital_contributions", []) if parser == "casscf" else []):
+            rows["orbitals"].append([file, o, orbital["orbital_nr"], orbital["energy"], orbital["occupation"],
+                                     len(orbital["contributions"])])
+            rows["orbital_contributions"] += [[file, o, r, x["atom_nr"], x["element"], x["orbital_type"],
+                                               x["contribution"]] for r, x in enumerate(orbital["contributions"])]
+    return rows
+
+
+def rows_of(tables):
+    return {name: [list(row.values()) for row in table.to_pylist()] for name, table in tables.items()}
+
+
+def expected_rows(folder, files):
+    rows = {name: [] for name in NAMES}
+    for name, (_, parsers, *no_section) in sorted(files.items()):
+        if parsers is not None:
+            for table, more in module_rows(str(folder / name), parsers).items():
+                rows[table] += more
+            rows["failures"] += [[stored(folder / name), "auto", *error, None] for error in no_section]
+    return {name: sorted(table) for name, table in rows.items()}
+
+
+@pytest.fixture(scope="module")
+def folder(tmp_path_factory):
+    return write_folder(tmp_path_factory.mktemp("outputs"), FOLDER)
+
+
+COLUMNS = {
+    "soc_states": "file:string state:uint32 n:uint32 energy:float elements:uint32",
+    "soc_elements": "file:string state:uint32 element:uint32 weight:float real:float imag:float root:uint8 spin:uint8 ms:int8",
+    "orbitals": "file:string orbital:uint32 orbital_nr:uint32 energy:float occupation:float contributions:uint32",
+    "orbital_contributions": "file:string orbital:uint32 row:uint32 atom_nr:uint32 element:string orbital_type:string "
+                             "contribution:float",
+    "failures": "file:string kind:string error:string message:string where:string",
+}
+
+
+def columns(table):
+    return " ".join(f"{field.name}:{field.type}" for field in table.schema)
+
+
+def test_tables_hold_the_module_results_field_by_field(folder, monkeypatch):
+    monkeypatch.setattr(skav_batch.read, "CHUNK", 7)  # headings then span chunks
+    tables = read_tables([folder])
+    assert {name: columns(table) for name, table in tables.items()} == COLUMNS
+    assert {name: sorted(rows) for name, rows in rows_of(tables).items()} == expected_rows(folder, FOLDER)
+
+
+@pytest.mark.parametrize("kind, expected", [
+    pytest.param("casscf", {}, id="casscf-file-without-section-is-in-no-table"),
+    pytest.param("tddft", {"soc_states": 9, "soc_elements": 22}, id="tddft"),
+])
+def test_kind_forces_the_parser(kind, expected):
+    tables = read_tables([TDDFT_PATH], kind=kind)
+    assert {name: table.num_rows for name, table in tables.items() if table.num_rows} == expected
+
+
+def test_failure_rows_keep_the_exception_notes():
+    error = ValueError("bad value")
+    error.__notes__ = ['in "x.out", line 3: "1.O"', "second note"]
+    assert failure("tddft", error) == Failure("tddft", "ValueError", "bad value", 'in "x.out", line 3: "1.O"\nsecond note')
+
+
+def cli(capsys, *args):
+    try:
+        status = main([str(arg) for arg in args])
+    except SystemExit as exit:
+        status = exit.code
+    output = capsys.readouterr()
+    return status, output.out, output.err
+
+
+@pytest.mark.parametrize("args, status, message", [
+    pytest.param(["tables", "{folder}/absent", "--out", "{tmp}/t"], 2, "no such file or folder: ", id="missing-path"),
+    pytest.param(["tables", "{folder}", "--out", "{folder}/tddft.out/t"], 2, "cannot write tables to", id="unwritable-out"),
+    pytest.param(["tables", "{folder}", "--out", "{tmp}", "--workers", "0"], 2, "not a positive whole number", id="workers"),
+    pytest.param(["json", "{folder}/absent"], 2, "no such file or folder: ", id="json-missing-path"),
+    pytest.param(["json", "{folder}/neither.out"], 1, f"neither.out: auto: NoSection: {NO_SECTION}", id="json-failure"),
+])
+def test_command_line_errors(capsys, folder, tmp_path, args, status, message):
+    run = cli(capsys, *(arg.format(folder=folder, tmp=tmp_path) for arg in args))
+    assert run[0] == status and message in run[2], run
+
+
+def test_json_prints_module_results_with_sorted_keys(capsys, folder):
+    files = [folder / "runs" / "both.out", folder / "runs" / "deeper" / "casscf.out"]
+    status, out, _ = cli(capsys, "json", *files)
+    expected = {str(files[0]): {"tddft": skav_rs.parse_tddft(str(files[0])), "casscf": skav_rs.parse_casscf(str(files[0]))},
+                str(files[1]): {"casscf": skav_rs.parse_casscf(str(files[1]))}}
+    assert status == 0 and out == json.dumps(expected, sort_keys=True, indent=2) + "\n"
+
+
+def test_json_works_without_the_batch_extra():
+    blocked = "import sys; sys.modules.update(dict.fromkeys(['dask', 'distributed', 'pyarrow', 'tqdm']))"
+    code = f"{blocked}; from skav_batch.cli import main; sys.exit(main(['json', {TDDFT_PATH!r}]))"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=ENV, timeout=60)
+    assert run.returncode == 0 and list(json.loads(run.stdout).values()) == [{"tddft": skav_rs.parse_tddft(TDDFT_PATH)}]
+
+
+def skav_rs_tables(*args):
+    return subprocess.run([sys.executable, "-m", "skav_batch", "tables", *map(str, args)],
+                          capture_output=True, text=True, env=ENV, timeout=300)
+
+
+def written(out):
+    return {name: pq.read_table(out / name) for name in NAMES}
+
+
+def test_local_cluster_writes_the_same_tables(folder, tmp_path):
+    (tmp_path / "soc_states").mkdir()
+    (tmp_path / "soc_states" / "part-999999.parquet").write_bytes(b"a part of an earlier run")
+    run = skav_rs_tables(folder, folder / "tddft.out", "--out", tmp_path, "--workers", 2)
+    assert run.returncode == 1 and "8/8 " in run.stderr and "failed=4" in run.stderr, run.stderr
+    assert rows_of(written(tmp_path)) == rows_of(read_tables([folder]))
+
+
+# Loaded into each worker: a worker dies right after writing the parts of the task holding "dies-once" (the first
+# time only, so the rerun must replace them), and whenever it reads "dies-always".
+DYING = """
+import os, skav_rs, skav_batch.engine as engine
+# A worker may load this twice: wrap the original functions only.
+parse = skav_rs.__dict__.setdefault("original", skav_rs.parse_tddft)
+write_parts = engine.__dict__.setdefault("original", engine.write_parts)
+
+def parse_tddft(filename):
+    if "dies-always" in filename:
+        os._exit(1)
+    return parse(filename)
+
+def write_then_die(out, task, tables):
+    write_parts(out, task, tables)
+    for file in set(tables["soc_states"].column("file").to_pylist()):
+        if "dies-once" in file and not os.path.exists(file + ".died"):
+            open(file + ".died", "w").close()
+            os._exit(1)
+
+skav_rs.parse_tddft, engine.write_parts = parse_tddft, write_then_die
+"""
+
+
+def start(*args, env=ENV):
+    # A session of its own: the worker processes that a nanny starts are ended with it.
+    return subprocess.Popen([sys.executable, "-m", *map(str, args)], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+@pytest.fixture
+def scheduler(tmp_path):
+    """A scheduler that lets a task fail once, and two worker processes, all on 127.0.0.1."""
+    (tmp_path / "dying.py").write_text(DYING)
+    address_file = tmp_path / "scheduler.json"
+    processes = [start("distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", 0, "--no-dashboard",
+                       "--scheduler-file", address_file,
+                       env={**ENV, "DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES": "1"})]
+    try:
+        processes += [start("distributed.cli.dask_worker", "--scheduler-file", address_file, "--host", "127.0.0.1",
+                            "--nthreads", 1, "--no-dashboard", "--preload", tmp_path / "dying.py",
+                            "--local-directory", tmp_path) for _ in range(2)]
+        deadline = time.monotonic() + 60
+        while not address_file.exists():
+            assert time.monotonic() < deadline, "the scheduler did not start"
+            time.sleep(0.1)
+        with distributed.Client(scheduler_file=str(address_file), timeout=30) as client:
+            client.wait_for_workers(2, timeout=60)
+            address = client.scheduler.address
+        yield address
+    finally:
+        for process in processes:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+
+
+def test_dying_workers_leave_each_file_exactly_once(scheduler, tmp_path):
+    files = {f"{i:02d}{name}.out": (TDDFT, ["tddft"]) for i, name in enumerate(["dies-once"] + [""] * 14 + ["dies-always"])}
+    folder = write_folder(tmp_path / "outputs", files)
+    run = skav_rs_tables(folder, "--out", tmp_path / "tables", "--scheduler", scheduler, "--no-progress")
+    assert run.returncode == 1, run.stderr
+    expected = expected_rows(folder, {name: entry for name, entry in files.items() if "always" not in name})
+    expected["failures"] = [[str(folder / "15dies-always.out"), "auto", "KilledWorker", ANY, None]]
+    assert {name: sorted(rows) for name, rows in rows_of(written(tmp_path / "tables")).items()} == expected
