@@ -16,15 +16,11 @@
 
 namespace fuzz {
 
-// Set by a driver that has more to say about a failing input.
-inline void (*before_abort)() = nullptr;
-
 // Stops the run so that the fuzzer keeps the input, saying why: on stdout, since fuzz runs
 // send stderr (the parsers' failure reports) to /dev/null.
 [[noreturn]] inline void bug(std::string_view what, std::string_view detail) {
     std::string text = "fuzz oracle: " + std::string(what) + ": " + std::string(detail) + "\n";
     (void)!::write(1, text.data(), text.size());
-    if (before_abort) before_abort();
     std::abort();
 }
 

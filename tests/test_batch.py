@@ -18,7 +18,6 @@ pq = pytest.importorskip("pyarrow.parquet")
 import skav_batch.read  # noqa: E402
 from skav_batch import read_tables  # noqa: E402
 from skav_batch.cli import main  # noqa: E402
-from skav_batch.read import Failure, failure  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 TDDFT_PATH = str(ROOT / "samples" / "formaldehyde_tddft.out")
@@ -125,12 +124,6 @@ def test_tables_hold_the_module_results_field_by_field(folder, monkeypatch):
 def test_kind_forces_the_parser(kind, expected):
     tables = read_tables([TDDFT_PATH], kind=kind)
     assert {name: table.num_rows for name, table in tables.items() if table.num_rows} == expected
-
-
-def test_failure_rows_keep_the_exception_notes():
-    error = ValueError("bad value")
-    error.__notes__ = ['in "x.out", line 3: "1.O"', "second note"]
-    assert failure("tddft", error) == Failure("tddft", "ValueError", "bad value", 'in "x.out", line 3: "1.O"\nsecond note')
 
 
 def cli(capsys, *args):
