@@ -3,6 +3,7 @@
 # `make wheel`: build a wheel into dist/<version> and check it (scripts/check-wheel).
 # `make ci`: what CI runs for one Python: install with every extra, test, build and check the wheel.
 # Another Python: `make test PYTHON_VERSION=3.13` (its own .venv-3.13 and build/dev-3.13).
+# pytest arguments for `test`, `ci` and `dev-test`: PYTEST_ARGS='-m "not heavy"'.
 PYTHON_VERSION ?= 3.12
 ifeq ($(PYTHON_VERSION),3.12)
 VENV ?= .venv
@@ -30,7 +31,7 @@ run: $(PY)
 
 test: $(PY)
 	$(PY) -m pip install --quiet ".[test]"
-	$(PY) -m pytest -q
+	$(PY) -m pytest -q $(PYTEST_ARGS)
 
 wheel: $(PY)
 	rm -rf $(WHEEL_DIR)
@@ -49,12 +50,14 @@ dev: $(PY)
 	cmake --build $(DEV_DIR)
 
 dev-test: dev
-	PYTHONPATH=$(DEV_DIR) $(PY) -m pytest -q
+	PYTHONPATH=$(DEV_DIR) $(PY) -m pytest -q $(PYTEST_ARGS)
 
 # Benchmark against the floors (options: bench/run.py --help, e.g. BENCH_ARGS="--reps 7").
 .PHONY: bench
 bench: dev
 	$(PY) bench/run.py --build $(DEV_DIR) $(BENCH_ARGS)
 
+# The sid chroot of the CI steps for the newest CPythons lives in build/: unmount it first.
 clean:
+	scripts/sid-chroot --remove
 	rm -rf build dist .venv .venv-*
