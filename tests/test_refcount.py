@@ -1,5 +1,4 @@
-"""Thousands of good and failing calls leave the interpreter's total reference count exactly
-where it was. Runs on a debug build of CPython (Py_DEBUG) only: it alone counts references."""
+"""Good and failing calls leave the total reference count exactly as it was (Py_DEBUG builds)."""
 
 import gc
 import pathlib
