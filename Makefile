@@ -5,6 +5,7 @@
 # `make ci`: what CI runs for one Python: install with every extra, test, type-check, build and check the wheel.
 # `make test-size`: lines of tests against lines of code.
 # Another Python: `make test PYTHON_VERSION=3.13` (its own .venv-3.13 and build/dev-3.13).
+# pytest arguments for `test`, `ci` and `dev-test`: PYTEST_ARGS='-m "not heavy"'.
 PYTHON_VERSION ?= 3.12
 ifeq ($(PYTHON_VERSION),3.12)
 VENV ?= .venv
@@ -32,7 +33,7 @@ run: $(PY)
 
 test: $(PY)
 	$(PY) -m pip install --quiet ".[test,batch]"
-	$(PY) -m pytest -q
+	$(PY) -m pytest -q $(PYTEST_ARGS)
 
 # Run from the checkout: the stubs of skav_rs come installed with it (make test or make ci installs it).
 typecheck: $(PY)
@@ -57,7 +58,7 @@ dev: $(PY)
 	cmake --build $(DEV_DIR)
 
 dev-test: dev
-	PYTHONPATH=$(DEV_DIR) $(PY) -m pytest -q
+	PYTHONPATH=$(DEV_DIR) $(PY) -m pytest -q $(PYTEST_ARGS)
 
 # Benchmark against the floors (options: bench/run.py --help, e.g. BENCH_ARGS="--reps 7").
 .PHONY: bench bench-batch
@@ -71,5 +72,7 @@ bench-batch: dev
 test-size:
 	@scripts/test-size
 
+# The sid chroot of the CI steps for the newest CPythons lives in build/: unmount it first.
 clean:
+	scripts/sid-chroot --remove
 	rm -rf build dist .venv .venv-*
