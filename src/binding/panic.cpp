@@ -44,9 +44,11 @@ void set_panic(std::string_view message, std::string_view note) {
     Ref panic = Ref::steal(PyObject_CallOneArg(type, text.get()));
     if (!panic) return;
     if (!note.empty()) {
+        // What add_note does to a new exception: a one-item __notes__ list.
         Ref note_text = str_of(note);
-        Ref added = note_text ? Ref::steal(PyObject_CallMethod(panic.get(), "add_note", "O", note_text.get())) : Ref();
-        if (!added) PyErr_Clear();
+        Ref notes = note_text ? Ref::steal(PyList_New(1)) : Ref();
+        if (notes) PyList_SET_ITEM(notes.get(), 0, note_text.release());
+        if (!notes || PyObject_SetAttrString(panic.get(), "__notes__", notes.get()) != 0) PyErr_Clear();
     }
     // Raised the way the interpreter raises, so that an exception being handled becomes its context.
     PyErr_SetObject(type, panic.get());
