@@ -109,7 +109,6 @@ void scan_composition_section(LineCursor& lines, OrbitalAssembler& assembler) {
 
 void OrbitalAssembler::add(Token token, std::string_view line) {
     if (held_back_) return;  // the section fails either way; only its lines are still read
-    if (std::holds_alternative<token::SectionDivider>(token)) section_rule_line_ = line;
     switch (state_) {
         case State::BetweenBlocks:
             if (auto* numbers = std::get_if<token::TableHeader>(&token)) {
@@ -131,11 +130,16 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
                 energy_line_ = line;
                 state_ = State::OccupationRow;
             } else {
+                note_section_rule(token, line);
                 state_ = State::Divider;
             }
             return;
         case State::OccupationRow:
-            if (auto* occupations = std::get_if<token::TableHeader>(&token)) make_orbitals(*occupations, line);
+            if (auto* occupations = std::get_if<token::TableHeader>(&token)) {
+                make_orbitals(*occupations, line);
+            } else {
+                note_section_rule(token, line);
+            }
             state_ = State::Divider;
             return;
         case State::Divider:
@@ -188,6 +192,12 @@ void OrbitalAssembler::add_row(const token::Contribution& row, std::string_view 
         block_[k].contributions.push_back(outputs::casscf::Contribution{
             atom_nr.value, std::string(row.element), std::string(row.orbital_type), value.value});
     }
+}
+
+// A section rule taken as a header row ends the tokens inside a block: a failure for want of
+// more tokens stands there, not at the end of the input.
+void OrbitalAssembler::note_section_rule(const Token& token, std::string_view line) {
+    if (std::holds_alternative<token::SectionDivider>(token)) section_rule_line_ = line;
 }
 
 bool OrbitalAssembler::hold_back(const NumberError& error, std::string_view line, source_location at) {

@@ -55,6 +55,7 @@ private:
 
     void make_orbitals(const token::TableHeader& occupations, std::string_view occupation_line);
     void add_row(const token::Contribution& row, std::string_view line);
+    void note_section_rule(const Token& token, std::string_view line);
     // False (and the failure kept, with its line) when `error` is a failure.
     bool hold_back(const NumberError& error, std::string_view line, source_location at = source_location::current());
     void hold_back(std::string message, std::string_view line, source_location at = source_location::current());
@@ -63,7 +64,7 @@ private:
     token::TableHeader numbers_;
     token::TableHeader energies_;
     std::string_view number_line_, energy_line_;
-    std::optional<std::string_view> section_rule_line_;  // where the tokens ended, if not at the end of the input
+    std::optional<std::string_view> section_rule_line_;  // a section rule taken as a header row
     std::vector<outputs::casscf::Orbital> block_;   // the block being read
     std::vector<outputs::casscf::Orbital> result_;  // the blocks completed
     std::optional<binding::HeldFailure> held_back_;
