@@ -94,24 +94,28 @@ def test_calls_leave_no_memory_or_references_behind(write_file, tmp_path):
     case("casscf", casscf, COMPOSITION + (BLOCK_HEAD + " 12 Fe dxy 1 2 3 4 5\n" * 40 + "\n") * 30),
 ])
 def test_result_tree_is_held_only_by_the_caller(write_file, function, content):
+    def reference_counts(tree):
+        """How often each container, float, str and key of a tree is referenced, as read here."""
+        containers, stack = [], [tree]
+        while stack:
+            containers.append(stack.pop())
+            stack += [child for child in (containers[-1].values() if isinstance(containers[-1], dict) else containers[-1])
+                      if isinstance(child, (dict, list))]
+        # Small ints and one-character strs are the interpreter's shared objects.
+        leaves = [sys.getrefcount(v) for c in containers for v in (c.values() if isinstance(c, dict) else c)
+                  if isinstance(v, float) or (isinstance(v, str) and len(v) > 1)]
+        keys = {sys.getrefcount(k) for c in containers if isinstance(c, dict) for k in c if len(k) > 1}
+        return len(containers) + len(leaves), sys.getrefcount(containers[0]), {sys.getrefcount(c) for c in containers[1:]}, \
+            set(leaves), keys
+
     path = write_file(content)
     gc.collect()
     blocks = sys.getallocatedblocks()
-    containers, stack = [], [function(path)]
-    while stack:
-        containers.append(stack.pop())
-        stack += [child for child in (containers[-1].values() if isinstance(containers[-1], dict) else containers[-1])
-                  if isinstance(child, (dict, list))]
-    # Small ints and one-character strs are the interpreter's shared objects.
-    leaves = [sys.getrefcount(v) for c in containers for v in (c.values() if isinstance(c, dict) else c)
-              if isinstance(v, float) or (isinstance(v, str) and len(v) > 1)]
-    assert len(containers) + len(leaves) > 2000
-    # Beyond `containers` (and its slice), the loop's variable and the argument, each is held by its
-    # container alone, and the whole by nothing.
-    whole, inner = sys.getrefcount(containers[0]), {sys.getrefcount(c) for c in containers[1:]}
-    assert (whole, inner, set(leaves)) == (2, {5}, {3})
-    assert {sys.getrefcount(k) for c in containers if isinstance(c, dict) for k in c if len(k) > 1} == {3}
-    del containers
+    size, *counts = reference_counts(function(path))
+    # Built here, each object of this tree is held by its container alone (the whole by nothing): the
+    # module's must read the same.
+    _, *alone = reference_counts({"".join("ab"): [{"".join("cd"): 0.5 + k, "".join("ef"): "".join("gh")} for k in range(3)]})
+    assert size > 2000 and counts == alone
     gc.collect()
     assert sys.getallocatedblocks() - blocks < 50
 
