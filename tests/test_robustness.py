@@ -23,6 +23,8 @@ SOC = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n E
 COMPOSITION = "LOEWDIN ORBITAL-COMPOSITIONS\n----------------------------\n\n"
 BLOCK_HEAD = "  1 2 3 4 5\n  -1.5 -0.5 0.5 1.5 2.5\n  2.0 2.0 1.0 0.0 0.0\n  -------- --------\n"
 PADDING = "  iteration   energy  change   converged: no\n" * 1500  # every call skips a sizeable text
+# AddressSanitizer holds freed memory back and pads every block: memory bounds do not apply there.
+UNDER_ASAN = sys.platform == "linux" and "asan" in pathlib.Path("/proc/self/maps").read_text()
 
 
 def endings(write_file, tmp_path):
@@ -85,8 +87,8 @@ def test_calls_leave_no_memory_or_references_behind(write_file, tmp_path):
     # One reference or object kept by each call would add thousands; a text or token list, megabytes.
     assert references == 0 and blocks < 200 and objects <= 5, (references, blocks, objects)
     assert [sys.getrefcount(arg) for arg in arguments] == counts
-    # ASan holds freed memory back for a while; there, its leak checker does this part.
-    assert rss < 8 << 20 or "asan" in pathlib.Path("/proc/self/maps").read_text()
+    # Under ASan its leak checker does this part.
+    assert rss < 8 << 20 or UNDER_ASAN
 
 
 @pytest.mark.parametrize("function, content", [
@@ -191,7 +193,7 @@ def test_hostile_input_ends_exactly_in_linear_time_and_memory(write_file, functi
     want = expected[function]
     assert (kind, value) == want if isinstance(want, tuple) else kind == "result" and want(value) is not False
     # The text and the records of one section, no more: nothing per line beyond the result.
-    assert transient < 2 * len(data) + (64 << 20), transient
+    assert transient < 2 * len(data) + (64 << 20) or UNDER_ASAN, transient
     del value
     small = write_file(build(size // 10))
     fastest = min(timed(function, small)[1] for _ in range(3))
