@@ -3,5 +3,5 @@
 #include "parsers/casscf.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return fuzz::run(data, size, true, parsers::casscf::parse_casscf);
+    return fuzz::run(data, size, true, [](binding::Text text) { return parsers::casscf::parse_casscf(std::move(text)); });
 }

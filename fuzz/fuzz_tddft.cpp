@@ -3,5 +3,5 @@
 #include "parsers/tddft.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return fuzz::run(data, size, false, parsers::tddft::parse_tddft);
+    return fuzz::run(data, size, false, [](binding::Text text) { return parsers::tddft::parse_tddft(std::move(text)); });
 }

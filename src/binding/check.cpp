@@ -18,6 +18,7 @@ namespace {
 constexpr const char* kBacktraceVariable = "SKAV_RS_BACKTRACE";
 
 std::atomic<bool> first_report{true};
+thread_local int deferring_scopes = 0;
 // 0: not read yet, 1: off, 2: on; read once, at the first report.
 std::atomic<int> backtrace_setting{0};
 
@@ -70,9 +71,20 @@ void write_report(const std::string& message, const std::source_location& at) {
 
 }  // namespace
 
+DeferredReports::DeferredReports() noexcept { ++deferring_scopes; }
+
+DeferredReports::~DeferredReports() { --deferring_scopes; }
+
+bool DeferredReports::active() noexcept { return deferring_scopes > 0; }
+
+void CheckFailure::report() const {
+    if (!DeferredReports::active()) write_report(message_, at_);
+}
+
 void fail(std::string message, Location location, std::source_location at) {
-    write_report(message, at);
-    throw CheckFailure(std::move(message), location);
+    CheckFailure failure(std::move(message), location, at);
+    failure.report();
+    throw failure;
 }
 
 }  // namespace binding

@@ -15,20 +15,36 @@ inline constexpr const char* kMissingItem = "called `Option::unwrap()` on a `Non
 inline constexpr const char* kUnwrapErr = "called `Result::unwrap()` on an `Err` value: ";
 
 // Carries the message, and where in the input the check failed, to the entry point; the
-// report has already been written.
+// report has already been written, unless reports were deferred (DeferredReports).
 class CheckFailure {
 public:
-    CheckFailure(std::string message, Location location) : message_(std::move(message)), location_(location) {}
+    CheckFailure(std::string message, Location location, std::source_location at)
+        : message_(std::move(message)), location_(location), at_(at) {}
     const std::string& message() const noexcept { return message_; }
     const Location& location() const noexcept { return location_; }
     Location& location() noexcept { return location_; }
+    // Writes the failure report to fd 2, unless reports are deferred on this thread.
+    void report() const;
 
 private:
     std::string message_;
     Location location_;
+    std::source_location at_;  // of the failed check, for the report
 };
 
-// Writes the failure report to fd 2 now, then unwinds to the entry point.
+// While one lives on a thread, failures there are not reported when they happen: the code
+// that catches them reports them (CheckFailure::report) or drops them, e.g. a reading that
+// still has another way to try, or a reader that turns failures into data.
+class DeferredReports {
+public:
+    DeferredReports() noexcept;
+    ~DeferredReports();
+    DeferredReports(const DeferredReports&) = delete;
+    DeferredReports& operator=(const DeferredReports&) = delete;
+    static bool active() noexcept;
+};
+
+// Writes the failure report to fd 2 now (see DeferredReports), then unwinds to the entry point.
 [[noreturn, gnu::cold]] void fail(std::string message, Location location,
                                   std::source_location at = std::source_location::current());
 [[noreturn, gnu::cold]] inline void fail(std::string message, std::source_location at = std::source_location::current()) {

@@ -228,9 +228,11 @@ std::vector<Orbital> OrbitalAssembler::finish() && {
     return std::move(result_);
 }
 
-std::optional<CASSCFOutput> parse_casscf(binding::Text text) {
-    return binding::locating_failures(text.view(), [&]() -> std::optional<CASSCFOutput> {
-        LineCursor lines(text.view());
+std::optional<CASSCFOutput> parse_casscf(binding::Text text) { return parse_casscf(text.view()); }
+
+std::optional<CASSCFOutput> parse_casscf(std::string_view text) {
+    return binding::locating_failures(text, [&]() -> std::optional<CASSCFOutput> {
+        LineCursor lines(text);
         if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
         OrbitalAssembler assembler;
         scan_composition_section(lines, assembler);

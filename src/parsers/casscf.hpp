@@ -76,5 +76,7 @@ void scan_composition_section(LineCursor& lines, OrbitalAssembler& assembler);
 
 // Takes the text over and frees it before returning; no record when there is no section.
 std::optional<outputs::casscf::CASSCFOutput> parse_casscf(binding::Text text);
+// Reads the text where it is; the caller keeps it.
+std::optional<outputs::casscf::CASSCFOutput> parse_casscf(std::string_view text);
 
 }  // namespace parsers::casscf

@@ -117,9 +117,11 @@ SOCMatrix SOCMatrixAssembler::finish() && {
     return std::move(matrix_);
 }
 
-TDDFTOutput parse_tddft(binding::Text text) {
-    return binding::locating_failures(text.view(), [&] {
-        LineCursor lines(text.view());
+TDDFTOutput parse_tddft(binding::Text text) { return parse_tddft(text.view()); }
+
+TDDFTOutput parse_tddft(std::string_view text) {
+    return binding::locating_failures(text, [&] {
+        LineCursor lines(text);
         std::optional<SOCMatrix> current;
         while (lines.next_heading(kSectionHeading)) {
             SOCMatrixAssembler assembler;

@@ -56,5 +56,7 @@ void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler);
 
 // Takes the text over and frees it before returning.
 outputs::tddft::TDDFTOutput parse_tddft(binding::Text text);
+// Reads the text where it is; the caller keeps it.
+outputs::tddft::TDDFTOutput parse_tddft(std::string_view text);
 
 }  // namespace parsers::tddft
