@@ -14,7 +14,7 @@ import sys
 import pytest
 
 import skav_rs
-from conftest import NOT_UTF8, UNWRAP_ERR, UNWRAP_NONE, case, is_panic, os_error, raises_panic
+from conftest import NOT_UTF8, UNWRAP_ERR, UNWRAP_NONE, case, is_panic, os_error, outcome, raises_panic
 
 FUNCTIONS = ["parse_tddft", "parse_casscf"]
 GOOD = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n----\nSTATE 70000: 0.5\n0.25 0.75 -1.5 : 1 2 -3\n"
@@ -146,20 +146,41 @@ def test_read_failure(tmp_path, name, path, message):
         getattr(skav_rs, name)(path.format(tmp=tmp_path))
 
 
+def utf8_form(code):
+    """The UTF-8 bit pattern of a code point, also of surrogates and of values past U+10FFFF."""
+    if code < 0x80:
+        return bytes([code])
+    length = 2 if code < 0x800 else 3 if code < 0x10000 else 4
+    tail = [0x80 | (code >> 6 * k) & 0x3F for k in reversed(range(length - 1))]
+    return bytes([(0xF00 >> length) & 0xFF | code >> 6 * (length - 1), *tail])
+
+
+# Each side of every boundary the check draws, and the forms it must refuse.
+SEQUENCES = [
+    *(case(f"U+{code:04X}", utf8_form(code)) for code in [0x7F, 0x80, 0x7FF, 0x800, 0xFFF, 0x1000, 0xCFFF, 0xD000, 0xD7FF,
+                                                          0xD800, 0xDFFF, 0xE000, 0xFFFF, 0x10000, 0x3FFFF, 0x40000,
+                                                          0xFFFFF, 0x100000, 0x10FFFF, 0x110000]),
+    *(case(f"overlong {bad.hex()}", bad) for bad in [b"\xc0\x80", b"\xc1\xbf", b"\xe0\x80\x80", b"\xe0\x9f\xbf",
+                                                     b"\xf0\x80\x80\x80", b"\xf0\x8f\xbf\xbf"]),
+    case("lone-continuation", b"\x80"), case("invalid-byte", b"\xff"), case("lead-above-f4", b"\xf5\x80\x80\x80"),
+    case("cut-4-byte", "\U0001f600".encode()[:3]), case("latin-1-text", "caf\u00e9".encode("latin-1")),
+]
+
+
 @pytest.mark.parametrize("name", FUNCTIONS)
-@pytest.mark.parametrize("bad", [
-    case("lone-continuation", b"\x80"), case("invalid-byte", b"\xff"), case("overlong", b"\xc0\x80"),
-    case("surrogate", b"\xed\xa0\x80"), case("above-max", b"\xf4\x90\x80\x80"), case("lead-above-f4", b"\xf5\x80\x80\x80"),
-    case("overlong-4-byte", b"\xf0\x8f\xbf\xbf"), case("cut-4-byte", "\U0001f600".encode()[:3]),
-    case("latin-1-text", "caf\u00e9\n".encode("latin-1")),
-])
-def test_invalid_utf8_anywhere(write_file, name, bad):
-    # At the start, inside the section and at the end, at every alignment to 8-byte words.
+@pytest.mark.parametrize("sequence", SEQUENCES)
+def test_utf8_check_agrees_with_python(write_file, name, sequence):
+    try:
+        sequence.decode("utf-8")
+        expected = outcome(getattr(skav_rs, name), write_file(GOOD))
+    except UnicodeDecodeError:
+        expected = ("panic", NOT_UTF8)
+    # At the start, inside the section (invalid text only) and at the end, at every alignment to 8-byte words.
     data = GOOD.encode()
     for pad in range(8):
-        for at in (0, data.index(b"0.75"), len(data)):
-            with raises_panic(NOT_UTF8):
-                getattr(skav_rs, name)(write_file(b" " * pad + data[:at] + bad + data[at:]))
+        for at in (0, len(data)) if expected[0] == "result" else (0, data.index(b"0.75"), len(data)):
+            got = outcome(getattr(skav_rs, name), write_file(b" " * pad + data[:at] + b"\n" + sequence + b"\n" + data[at:]))
+            assert got == expected, (pad, at)
 
 
 def test_file_contents_read_whole(write_file, tmp_path):

@@ -155,7 +155,7 @@ def casscf_files(draw):
     lines += [draw(optional_gaps) + UNDERLINE, draw(any_text)] + [""] * draw(st.integers(0, 2))
     orbitals = []
     for _ in range(draw(st.sampled_from([0, 1, 1, 2, 3]))):
-        columns = draw(st.sampled_from([5, 6]))
+        columns = draw(st.sampled_from([5, 6, 1, 2, 3, 4]))  # six per block, the last one what is left
         numbers, energies, occupations = (draw(st.lists(s, min_size=columns, max_size=columns)) for s in
                                           (u32_texts, float_texts(), float_texts()))
         rows = draw(st.lists(st.tuples(u32_texts, field_texts, field_texts,

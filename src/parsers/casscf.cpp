@@ -2,6 +2,7 @@
 
 #include "binding/check.hpp"
 #include "binding/debug_text.hpp"
+#include "parsers/casscf_lines.hpp"
 #include "parsers/numbers.hpp"
 
 namespace parsers::casscf {
@@ -13,12 +14,6 @@ using outputs::casscf::CASSCFOutput;
 using outputs::casscf::Orbital;
 
 constexpr std::string_view kCompositionHeading = "LOEWDIN ORBITAL-COMPOSITIONS";
-constexpr std::string_view kUnderline = "----------------------------";  // 28 hyphens
-constexpr std::string_view kDividerMark = "--------";
-
-bool starts_with_section_rule(std::string_view line) { return line.starts_with(kUnderline); }
-
-bool holds_divider_mark(std::string_view line) { return line.find(kDividerMark) != std::string_view::npos; }
 
 // Counts fields without copying, stopping once the count can no longer make a header.
 size_t count_fields_up_to_seven(std::string_view line) {
@@ -93,18 +88,27 @@ Token tokenize_composition_line(std::string_view line) {
     return tokenize_contribution(line);
 }
 
-void scan_composition_section(LineCursor& lines, OrbitalAssembler& assembler) {
-    // Before the table only the underline counts; the table starts one line after it.
-    if (!lines.next_heading(kUnderline)) return;
-    lines.next();
-    while (std::optional<std::string_view> line = lines.next()) {
-        Token token = tokenize_composition_line(*line);
-        bool ends_section = std::holds_alternative<token::SectionDivider>(token);
-        assembler.add(std::move(token), *line);
-        if (ends_section) return;
-        // An underline repeated inside the table also skips the line after it.
-        if (is_heading(*line, kUnderline)) lines.next();
+std::optional<std::string_view> TableLines::next() noexcept {
+    if (ended_) return std::nullopt;
+    std::optional<std::string_view> line = lines_.next();
+    if (!line) return std::nullopt;
+    if (starts_with_section_rule(*line)) {
+        ended_ = true;
+    } else if (is_heading(*line, kUnderline)) {
+        lines_.next();
     }
+    return line;
+}
+
+bool skip_to_table(LineCursor& lines) noexcept {
+    // Before the table only the underline counts; the table starts one line after it.
+    if (!lines.next_heading(kUnderline)) return false;
+    lines.next();
+    return true;
+}
+
+void scan_composition_section(TableLines lines, OrbitalAssembler& assembler) {
+    while (std::optional<std::string_view> line = lines.next()) assembler.add(tokenize_composition_line(*line), *line);
 }
 
 void OrbitalAssembler::add(Token token, std::string_view line) {
@@ -130,7 +134,7 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
                 energy_line_ = line;
                 state_ = State::OccupationRow;
             } else {
-                note_section_rule(token, line);
+                skip_orbitals(token, line);
                 state_ = State::Divider;
             }
             return;
@@ -138,7 +142,7 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
             if (auto* occupations = std::get_if<token::TableHeader>(&token)) {
                 make_orbitals(*occupations, line);
             } else {
-                note_section_rule(token, line);
+                skip_orbitals(token, line);
             }
             state_ = State::Divider;
             return;
@@ -194,9 +198,10 @@ void OrbitalAssembler::add_row(const token::Contribution& row, std::string_view 
     }
 }
 
-// A section rule taken as a header row ends the tokens inside a block: a failure for want of
-// more tokens stands there, not at the end of the input.
-void OrbitalAssembler::note_section_rule(const Token& token, std::string_view line) {
+void OrbitalAssembler::skip_orbitals(const Token& token, std::string_view line) {
+    ++blocks_without_orbitals_;
+    // A section rule taken as a header row ends the tokens inside a block: a failure for want
+    // of more tokens stands there, not at the end of the input.
     if (std::holds_alternative<token::SectionDivider>(token)) section_rule_line_ = line;
 }
 
@@ -230,13 +235,36 @@ std::vector<Orbital> OrbitalAssembler::finish() && {
 
 std::optional<CASSCFOutput> parse_casscf(binding::Text text) { return parse_casscf(text.view()); }
 
+namespace {
+
+// Reads blocks of five or six columns, and only where that fails, blocks of any width: the
+// program writes a last block of whatever is left. The failure of the first reading stands
+// when the second fails too; it is reported only then.
+std::vector<Orbital> read_table(TableLines lines) {
+    std::optional<binding::CheckFailure> failure;
+    {
+        binding::DeferredReports deferred;
+        try {
+            OrbitalAssembler assembler;
+            scan_composition_section(lines, assembler);
+            return std::move(assembler).finish();
+        } catch (binding::CheckFailure& caught) {
+            failure.emplace(std::move(caught));
+        }
+    }
+    if (std::optional<std::vector<Orbital>> orbitals = read_blocks_of_any_width(lines)) return std::move(*orbitals);
+    failure->report();
+    throw std::move(*failure);
+}
+
+}  // namespace
+
 std::optional<CASSCFOutput> parse_casscf(std::string_view text) {
     return binding::locating_failures(text, [&]() -> std::optional<CASSCFOutput> {
         LineCursor lines(text);
         if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
-        OrbitalAssembler assembler;
-        scan_composition_section(lines, assembler);
-        return CASSCFOutput{std::move(assembler).finish()};
+        if (!skip_to_table(lines)) return CASSCFOutput{};
+        return CASSCFOutput{read_table(TableLines(lines))};
     });
 }
 

@@ -48,6 +48,8 @@ public:
     // The orbitals of all completed blocks; raises the held-back failure, or the failure of
     // a table that ends inside a block.
     std::vector<outputs::casscf::Orbital> finish() &&;
+    // Blocks whose energy or occupation row was another kind of line: they have no orbitals.
+    size_t blocks_without_orbitals() const noexcept { return blocks_without_orbitals_; }
 
 private:
     // Where the next token stands in the table.
@@ -55,7 +57,8 @@ private:
 
     void make_orbitals(const token::TableHeader& occupations, std::string_view occupation_line);
     void add_row(const token::Contribution& row, std::string_view line);
-    void note_section_rule(const Token& token, std::string_view line);
+    // A row of another kind stands for the energy or occupation row: the block gets no orbitals.
+    void skip_orbitals(const Token& token, std::string_view line);
     // False (and the failure kept, with its line) when `error` is a failure.
     bool hold_back(const NumberError& error, std::string_view line, source_location at = source_location::current());
     void hold_back(std::string message, std::string_view line, source_location at = source_location::current());
@@ -68,11 +71,32 @@ private:
     std::vector<outputs::casscf::Orbital> block_;   // the block being read
     std::vector<outputs::casscf::Orbital> result_;  // the blocks completed
     std::optional<binding::HeldFailure> held_back_;
+    size_t blocks_without_orbitals_ = 0;
 };
 
-// Feeds the tokens of the section to `assembler`; the cursor is not read past the line
-// that ends the section.
-void scan_composition_section(LineCursor& lines, OrbitalAssembler& assembler);
+// The lines of the table that are classified: up to and including the first line that starts
+// with the section rule; an underline repeated inside the table also discards the line after it.
+class TableLines {
+public:
+    // `lines` stands at the table's first line.
+    explicit TableLines(LineCursor lines) noexcept : lines_(lines) {}
+    std::optional<std::string_view> next() noexcept;
+
+private:
+    LineCursor lines_;
+    bool ended_ = false;
+};
+
+// Moves `lines` past the underline that opens the table and the line after it; false when
+// no underline comes.
+bool skip_to_table(LineCursor& lines) noexcept;
+
+// Feeds the tokens of the table to `assembler`.
+void scan_composition_section(TableLines lines, OrbitalAssembler& assembler);
+
+// The table read as blocks of any width from 1 to 6 columns, the section rule not part of it;
+// none when the table is not of that form.
+std::optional<std::vector<outputs::casscf::Orbital>> read_blocks_of_any_width(TableLines lines);
 
 // Takes the text over and frees it before returning; no record when there is no section.
 std::optional<outputs::casscf::CASSCFOutput> parse_casscf(binding::Text text);
