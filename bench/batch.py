@@ -1,8 +1,12 @@
 """Seconds and peak memory of `skav-rs tables` against a plain loop, with `cat` as the floor.
 
-Usage: python bench/batch.py [--sets small,large] [--reps R] [--workers W] [--data DIR]
+Usage: python bench/batch.py [--sets realistic,small,large] [--reps R] [--workers W] [--data DIR]
 
-Sets, made under DIR (default bench/data) on first use and reused after:
+Sets, made under DIR (default bench/data) on first use and reused after, the same bytes on
+every machine (fixed seeds):
+- realistic: 400 outputs of about 4 MB of SCF-like text (bench/generate.py's filler) around
+  one SOC section of 300 states; every third also holds a Loewdin composition table of 42
+  orbitals (7 blocks of 6). Each file is parsed once when it is made, to prove it reads.
 - small: 4,000 copies of the samples (the TD-DFT one, the CASSCF one, both together), 2 to 6 kB.
 - large: two copies each of bench/generate.py's `dense` (148 MB) and `mixed_casscf` (200 MB).
 
@@ -14,7 +18,7 @@ Ways, each a fresh process timed from outside, interpreter start and imports inc
 - tables: `python -m skav_batch tables FOLDER --out DIR --workers W --no-progress`.
 
 Medians of R runs (default 3), interleaved, as one markdown table: seconds of each way, the
-speed-up of tables over the loop against its target (1.5x small, 3x large) and
+speed-up of tables over the loop against its target (6x realistic, 1.5x small, 3x large) and
 the peak memory of both. Peak is the largest resident size of the process or of any one of
 its children (GNU time's %M), not their sum. Rows are those of the four result tables, which
 both ways must write alike (read back with pyarrow); only the failures table may differ, by the
@@ -26,7 +30,9 @@ Needs the batch extra and the module on the path (`make bench-batch` sets it).
 from __future__ import annotations
 
 import argparse
+import importlib
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -35,7 +41,7 @@ import tempfile
 import time
 from collections.abc import Callable
 from pathlib import Path
-from typing import TYPE_CHECKING, NamedTuple, TypeVar
+from typing import TYPE_CHECKING, Any, NamedTuple, TypeVar
 
 import pyarrow as pa
 import pyarrow.parquet as pq
@@ -46,6 +52,7 @@ if TYPE_CHECKING:
 ROOT = Path(__file__).resolve().parent.parent
 SAMPLES = [ROOT / "samples" / "formaldehyde_tddft.out", ROOT / "samples" / "water_casscf.out"]
 LARGE = {"dense": 2, "mixed_casscf": 2}  # generated shape: copies
+REALISTIC_VERSION = 1  # bump when the realistic files change
 MB = 1_000_000
 
 
@@ -83,6 +90,53 @@ class Run(NamedTuple):
 
 # ---------------------------------------------------------------- the sets
 
+def realistic_set(data: Path, count: int = 400) -> FileSet:
+    folder = data / "batch-realistic"
+    files = [folder / f"run{i:04d}.out" for i in range(count)]
+    stamp = folder / "complete"
+    expected = f"{REALISTIC_VERSION} {count}\n"
+    if not stamp.exists() or stamp.read_text() != expected:
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        write_realistic(files)
+        stamp.write_text(expected)  # last: an interrupted run starts again
+    return FileSet("realistic", folder, files, 0, 6.0)
+
+
+def write_realistic(files: list[Path]) -> None:
+    """Writes each file from its own seed and checks that it parses."""
+    import skav_rs
+
+    sys.path.insert(0, str(ROOT / "bench"))
+    generate = importlib.import_module("generate")  # by name: an untyped module that mypy need not check
+    context = generate.Context()
+    started = time.perf_counter()
+    for i, path in enumerate(files):
+        r = random.Random(f"skav-bench-realistic-{REALISTIC_VERSION}-{generate.VERSION}-{i}")
+        has_table = i % 3 == 2
+        path.write_bytes(realistic_text(generate, context, r, has_table))
+        assert len(skav_rs.parse_tddft(str(path))["soc_matrix"]["eigenvectors"]) == 300, path
+        casscf = skav_rs.parse_casscf(str(path))
+        assert (casscf is not None) == has_table, path
+        assert casscf is None or len(casscf["orbital_contributions"]) == 42, path
+    print(f"generated {len(files)} realistic files in {time.perf_counter() - started:.0f} s", file=sys.stderr)
+
+
+def realistic_text(generate: Any, context: Any, r: random.Random, has_table: bool) -> bytes:
+    """About 4 MB: filler text, the composition table if any, more filler, the SOC section, filler to the end."""
+    block, _, _, states, _ = generate.soc_block(r, context.soc, nstates=300)
+    sections = [generate.soc_section(r, block, states)]
+    if has_table:  # the CASSCF step comes first in an output
+        sections.insert(0, generate.composition_table(r, [6] * 7, 30)[0])
+    pieces: list[bytes] = []
+    for k, section in enumerate(sections, 1):  # each section deep in the file, behind bulk text
+        pieces += context.filler.fill(r, 3 * MB * k // len(sections) - sum(map(len, pieces)))
+        pieces.append(section.encode())
+    trailer: bytes = generate.TRAILER.encode()
+    pieces += context.filler.fill(r, 4 * MB - len(trailer) - sum(map(len, pieces)))
+    return b"".join(pieces) + trailer
+
+
 def small_set(data: Path, count: int = 4000) -> FileSet:
     texts = [path.read_text() for path in SAMPLES]
     texts.append(texts[0] + texts[1])
@@ -109,7 +163,7 @@ def large_set(data: Path) -> FileSet:
     return FileSet("large", folder, files, LARGE["mixed_casscf"], 3.0)
 
 
-SETS: dict[str, Callable[[Path], FileSet]] = {"small": small_set, "large": large_set}
+SETS: dict[str, Callable[[Path], FileSet]] = {"realistic": realistic_set, "small": small_set, "large": large_set}
 
 
 # ---------------------------------------------------------------- the loop (runs in its own process)
@@ -256,7 +310,7 @@ def positive(text: str) -> int:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=(__doc__ or "").partition("\n")[0])
-    parser.add_argument("--sets", type=set_names, default=list(SETS), help="sets to run (default small,large)")
+    parser.add_argument("--sets", type=set_names, default=list(SETS), help="sets to run (default realistic,small,large)")
     parser.add_argument("--reps", type=positive, default=3, help="runs of each way per set (default 3)")
     parser.add_argument("--workers", type=positive, default=2, help="--workers of skav-rs tables (default 2)")
     parser.add_argument("--data", type=Path, default=ROOT / "bench" / "data", help="folder of the sets (default bench/data)")
