@@ -24,7 +24,7 @@ its children (GNU time's %M), not their sum. Rows are those of the four result t
 both ways must write alike (read back with pyarrow); only the failures table may differ, by the
 loop's failure on each file without an SOC section: it calls parse_tddft on every file, while
 the command picks parsers by the headings.
-Needs the batch extra and the module on the path (`make bench-batch` sets it).
+Needs GNU time at /usr/bin/time, the batch extra and the module on the path (`make bench-batch` sets it).
 """
 
 from __future__ import annotations
