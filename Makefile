@@ -65,7 +65,8 @@ dev-test: dev
 bench: dev
 	$(PY) bench/run.py --build $(DEV_DIR) $(BENCH_ARGS)
 
-# skav-rs tables on 2 workers against a plain loop in one process (options: bench/batch.py --help).
+# skav-rs tables on 2 workers against a plain loop and cat, on three sets of files made in bench/data
+# (options: bench/batch.py --help, e.g. BENCH_ARGS="--sets small --reps 1").
 bench-batch: dev
 	PYTHONPATH=$(abspath $(DEV_DIR)):$(CURDIR) $(PY) bench/batch.py $(BENCH_ARGS)
 
