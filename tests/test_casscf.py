@@ -166,7 +166,7 @@ UNCHECKED_ROWS = [row(r) for r in [["3a", "O", "s", "abc"], ["x", "y", "z"], ["1
         ("orbital_nr", "+4294967295", 4294967295), ("atom_nr", "007", 7), ("energy", "1e-3", f32(0.001)),
         ("occupation", "1E+0", 1.0), ("contribution", "-INFinity", float("-inf"))]),
     *(case(f"text {e!r} {t!r} as written", composition_section(*block(rows=rows)), {"orbital_contributions": expected(rows=rows)})
-      for e, t in [("Ö", "中"), ("\x00\x01", "\u200b"), ("O", "s'\"\\")] for rows in [[["4", e, t, "1", "2", "3", "4", "5"]]]),
+      for e, t in [("Ö", "中あ、"), ("\x00\x01", "\u200b"), ("O", "s'\"\\")] for rows in [[["4", e, t, "1", "2", "3", "4", "5"]]]),
 ])
 def test_result(write_file, text, result):
     assert parse(write_file, text) == result
