@@ -111,7 +111,8 @@ Ref make_table_type(PyObject* module) {
 Ref make_table(PyTypeObject* type, std::shared_ptr<const columns::ColumnTable> table) {
     Ref object = Ref::steal(type->tp_alloc(type, 0));
     if (!object) throw PythonErrorSet{};
-    new (&reinterpret_cast<TableObject*>(object.get())->table) std::shared_ptr<const columns::ColumnTable>(std::move(table));
+    using Shared = std::shared_ptr<const columns::ColumnTable>;
+    new (&reinterpret_cast<TableObject*>(object.get())->table) Shared(std::move(table));
     return object;
 }
 

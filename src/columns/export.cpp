@@ -109,7 +109,9 @@ void export_batch(const BatchBuffers& batch, ArrowArray* out) {
         columns.push_back(std::make_unique<ColumnArray>(ColumnArray{batch.owner, buffers.buffers}));
     }
     // Nothing below can fail: ownership passes to the structures.
-    for (size_t i = 0; i < columns.size(); ++i) fill_column(batch.columns[i], columns[i].release(), &children->structs[i]);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        fill_column(batch.columns[i], columns[i].release(), &children->structs[i]);
+    }
     *out = ArrowArray{batch.rows, 0, 0, 1, static_cast<int64_t>(columns.size()), children->buffers,
                       children->pointers.data(), nullptr, release_with_children<ArrowArray>, children.get()};
     children.release();

@@ -75,7 +75,8 @@ private:
         return bytes_with(batches_.back()->columns, std::index_sequence_for<Columns...>{}, values...);
     }
     template <size_t... I, typename... Values>
-    static size_t bytes_with(const std::tuple<Columns...>& columns, std::index_sequence<I...>, const Values&... values) {
+    static size_t bytes_with(const std::tuple<Columns...>& columns, std::index_sequence<I...>,
+                             const Values&... values) {
         return std::max({size_t{0}, std::get<I>(columns).bytes_with(values)...});
     }
     template <size_t... I, typename... Values>
