@@ -1,29 +1,26 @@
 """A ctypes reader of the Arrow C streams that tables export, so that their rows are checked without pyarrow."""
 
 import ctypes
-from ctypes import POINTER, c_char_p, c_int, c_int32, c_int64, c_void_p
+from ctypes import POINTER, addressof, c_char_p, c_int, c_int32, c_int64, c_void_p
+
+RELEASE = ctypes.CFUNCTYPE(None, c_void_p)
 
 
 class Schema(ctypes.Structure):
-    pass
+    _fields_ = [("format", c_char_p), ("name", c_char_p), ("metadata", c_void_p), ("flags", c_int64),
+                ("n_children", c_int64), ("children", POINTER(c_void_p)), ("dictionary", c_void_p),
+                ("release", RELEASE), ("private_data", c_void_p)]
 
 
 class Array(ctypes.Structure):
-    pass
-
-
-Schema._fields_ = [("format", c_char_p), ("name", c_char_p), ("metadata", c_void_p), ("flags", c_int64),
-                   ("n_children", c_int64), ("children", POINTER(POINTER(Schema))), ("dictionary", c_void_p),
-                   ("release", ctypes.CFUNCTYPE(None, POINTER(Schema))), ("private_data", c_void_p)]
-Array._fields_ = [("length", c_int64), ("null_count", c_int64), ("offset", c_int64), ("n_buffers", c_int64),
-                  ("n_children", c_int64), ("buffers", POINTER(c_void_p)), ("children", POINTER(POINTER(Array))),
-                  ("dictionary", c_void_p), ("release", ctypes.CFUNCTYPE(None, POINTER(Array))),
-                  ("private_data", c_void_p)]
+    _fields_ = [("length", c_int64), ("null_count", c_int64), ("offset", c_int64), ("n_buffers", c_int64),
+                ("n_children", c_int64), ("buffers", POINTER(c_void_p)), ("children", POINTER(c_void_p)),
+                ("dictionary", c_void_p), ("release", RELEASE), ("private_data", c_void_p)]
 
 
 class Stream(ctypes.Structure):
-    _fields_ = [("get_schema", ctypes.CFUNCTYPE(c_int, c_void_p, POINTER(Schema))),
-                ("get_next", ctypes.CFUNCTYPE(c_int, c_void_p, POINTER(Array))),
+    _fields_ = [("get_schema", ctypes.CFUNCTYPE(c_int, c_void_p, c_void_p)),
+                ("get_next", ctypes.CFUNCTYPE(c_int, c_void_p, c_void_p)),
                 ("get_last_error", c_void_p), ("release", c_void_p), ("private_data", c_void_p)]
 
 
@@ -51,15 +48,13 @@ def read_table(table):
     capsule = table.__arrow_c_stream__()
     stream = Stream.from_address(capsule_pointer(capsule, b"arrow_array_stream"))
     schema, rows = Schema(), []
-    assert stream.get_schema(ctypes.addressof(stream), schema) == 0 and schema.format == b"+s"
-    fields = [schema.children[i].contents for i in range(schema.n_children)]
-    while True:
-        assert stream.get_next(ctypes.addressof(stream), batch := Array()) == 0
-        if not batch.release:
-            break
-        children = [batch.children[i].contents for i in range(batch.n_children)]
-        assert len(children) == len(fields) and {child.length for child in children} <= {batch.length}
-        rows += [list(row) for row in zip(*(column(f.format, child) for f, child in zip(fields, children)))]
-        batch.release(batch)
-    schema.release(schema)
+    assert stream.get_schema(addressof(stream), addressof(schema)) == 0 and schema.format == b"+s"
+    formats = [Schema.from_address(schema.children[i]).format for i in range(schema.n_children)]
+    while not (status := stream.get_next(addressof(stream), addressof(batch := Array()))) and batch.release:
+        children = [Array.from_address(batch.children[i]) for i in range(batch.n_children)]
+        assert len(children) == len(formats) and {child.length for child in children} <= {batch.length}
+        rows += [list(row) for row in zip(*map(column, formats, children))]
+        batch.release(addressof(batch))
+    assert status == 0
+    schema.release(addressof(schema))
     return rows
