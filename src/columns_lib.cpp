@@ -7,6 +7,7 @@
 
 #include "binding/arguments.hpp"
 #include "binding/column_table.hpp"
+#include "binding/python_errors.hpp"
 #include "binding/read_arguments.hpp"
 #include "binding/ref.hpp"
 #include "columns/reader.hpp"
@@ -59,19 +60,12 @@ Ref result_of(const ModuleState& state, columns::Reading reading) {
 const binding::FunctionDescription kRead{"read", {"paths", "files", "kind"}, 3};
 
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    try {
+    return binding::translating_failures([&] {
         std::vector<PyObject*> slots = binding::extract_arguments_fastcall(kRead, args, nargs, kwnames);
         std::vector<columns::FileToRead> files = binding::files_to_read(slots[0], slots[1]);
         columns::Kind kind = binding::kind_argument(slots[2]);
         return result_of(state_of(module), read_unlocked(files, kind)).release();
-    } catch (const PythonErrorSet&) {
-        // already set
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        PyErr_NoMemory();
-    }
-    return nullptr;
+    });
 }
 
 int exec_columns_module(PyObject* module) noexcept {

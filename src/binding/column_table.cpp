@@ -3,6 +3,7 @@
 #include <new>
 
 #include "binding/arguments.hpp"
+#include "binding/python_errors.hpp"
 #include "columns/export.hpp"
 
 namespace binding {
@@ -37,39 +38,34 @@ void destroy_capsule(PyObject* capsule) {
 // A capsule of a structure that `fill` fills. The capsule exists first, holding a released
 // structure, so that the structure is freed on every way out.
 template <typename Struct, typename Fill>
-PyObject* capsule(const char* name, Fill&& fill) noexcept {
-    try {
-        auto* structure = new Struct{};
-        Ref result = Ref::steal(PyCapsule_New(structure, name, destroy_capsule<Struct>));
-        if (!result) {
-            delete structure;
-            return nullptr;
-        }
-        fill(structure);
-        return result.release();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return nullptr;
+Ref capsule(const char* name, Fill&& fill) {
+    auto* structure = new Struct{};
+    Ref result = Ref::steal(PyCapsule_New(structure, name, destroy_capsule<Struct>));
+    if (!result) {
+        delete structure;
+        throw PythonErrorSet{};
     }
+    fill(structure);
+    return result;
 }
 
 PyObject* arrow_c_schema(PyObject* self, PyObject*) {
-    return capsule<ArrowSchema>("arrow_schema",
-                                [&](ArrowSchema* out) { columns::export_schema(table_of(self)->fields, out); });
+    return translating_failures([&] {
+        return capsule<ArrowSchema>("arrow_schema",
+                                    [&](ArrowSchema* out) { columns::export_schema(table_of(self)->fields, out); })
+            .release();
+    });
 }
 
 const FunctionDescription kStream{"__arrow_c_stream__", {"requested_schema"}, 0};
 
 PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    try {
+    return translating_failures([&] {
         extract_arguments_fastcall(kStream, args, nargs, kwnames);
-    } catch (const PythonErrorSet&) {
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
-    return capsule<ArrowArrayStream>("arrow_array_stream",
-                                     [&](ArrowArrayStream* out) { columns::export_stream(table_of(self), out); });
+        return capsule<ArrowArrayStream>("arrow_array_stream",
+                                         [&](ArrowArrayStream* out) { columns::export_stream(table_of(self), out); })
+            .release();
+    });
 }
 
 PyMethodDef methods[] = {
