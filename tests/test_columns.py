@@ -46,17 +46,14 @@ def test_failures_of_paths_are_rows_and_nothing_waits(tmp_path, make, kind, fail
 def test_files_read_together_alone_or_in_threads_give_the_same_rows_and_leave_nothing_behind(write_file):
     samples = [write_file(Path(path).read_bytes()) for path in SAMPLES]  # the fixture reads them as the module does
     paths = [*samples, write_file(BOTH + b"\xff"), write_file(b"\xff"), write_file(BOTH, NOT_UTF8_NAME), "/nonexistent"]
-
-    def read_at_once():  # every file in several threads at once
-        with ThreadPoolExecutor(4) as pool:
-            return list(pool.map(rows_of, [[path] for path in paths * 3]))
     alone = [rows_of([path]) for path in paths]
+    with ThreadPoolExecutor(4) as pool:  # every file in several threads at once
+        assert same(list(pool.map(rows_of, [[path] for path in paths * 3])), alone * 3)
     merged = {name: [row for rows, _ in alone for row in rows.get(name, [])] for name in NAMES}
     together = ({name: rows for name, rows in merged.items() if rows}, sum(failed for _, failed in alone))
-    assert same(rows_of(paths), together)
-    cases = [(read_at_once, (), ("result", alone * 3))]
+    cases = [(rows_of, (paths,), ("result", together))]
     growth(cases, 3)
-    idle, busy = growth(cases, 0), growth(cases, 40)
+    idle, busy = growth(cases, 0), growth(cases, 100)
     references, blocks, objects, rss = (b - i for b, i in zip(busy, idle))
     assert references == 0 and blocks < 200 and objects <= 5 and (rss < 8 << 20 or UNDER_ASAN), (blocks, objects, rss)
 
