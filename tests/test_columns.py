@@ -34,13 +34,17 @@ def rows_of(paths, kind="auto"):
     case("directory", lambda folder: folder, "casscf", ["casscf", "NotARegularFile", "not a regular file: a directory"]),
     case("vanished", lambda folder: folder / "gone.out", "auto",
          ["tddft", "PanicException", os_error(errno.ENOENT, "NotFound")]),
+    case("vanished-name-not-utf8", lambda folder: folder / os.fsdecode(b"gone-\xff"), "tddft",
+         ["tddft", "UnicodeEncodeError", "'utf-8' codec can't encode character '\\udcff' in position {position}: "
+         "surrogates not allowed"]),
 ])
 def test_failures_of_paths_are_rows_and_nothing_waits(tmp_path, make, kind, failure):
     path, result = str(make(tmp_path)), []
+    failure = [cell.replace("{position}", str(len(path) - 1)) for cell in failure]
     reader = threading.Thread(target=lambda: result.append(rows_of([path], kind)), daemon=True)
     reader.start()
     reader.join(30)
-    assert result == [({"failures": [[path, *failure, None]]}, 1)]
+    assert result == [({"failures": [[stored(path), *failure, None]]}, 1)]
 
 
 def test_files_read_together_alone_or_in_threads_give_the_same_rows_and_leave_nothing_behind(write_file):

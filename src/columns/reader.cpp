@@ -37,14 +37,16 @@ std::optional<std::string> note_of(const CheckFailure& failure, std::string_view
     return std::nullopt;
 }
 
-// Runs `work`; the failure that a call of the module would raise instead, if any.
+// Runs `work`; the failure that a call of the module would raise instead, if any. A path
+// without UTF-8 form is named in no note (notes quote UTF-8): its rows never show one.
 template <typename Work>
-std::optional<Failure> failure_of(std::string_view path, Work&& work) {
+std::optional<Failure> failure_of(const FileToRead& file, Work&& work) {
     try {
         work();
         return std::nullopt;
     } catch (const CheckFailure& failure) {
-        return Failure{"PanicException", failure.message(), note_of(failure, path)};
+        if (file.unencodable) return Failure{"PanicException", failure.message(), std::nullopt};
+        return Failure{"PanicException", failure.message(), note_of(failure, file.path)};
     } catch (const std::bad_alloc&) {
         return Failure{"MemoryError", "", std::nullopt};
     } catch (const std::length_error&) {
@@ -68,12 +70,12 @@ std::string no_section_message() {
 std::optional<Failure> parse_into(bool tddft, const FileToRead& file, std::string_view content, Tables& tables) {
     if (tddft) {
         std::optional<outputs::tddft::TDDFTOutput> output;
-        std::optional<Failure> failure = failure_of(file.path, [&] { output = parsers::tddft::parse_tddft(content); });
+        std::optional<Failure> failure = failure_of(file, [&] { output = parsers::tddft::parse_tddft(content); });
         if (output) tables.add_tddft(file.label, *output);
         return failure;
     }
     std::optional<outputs::casscf::CASSCFOutput> output;
-    std::optional<Failure> failure = failure_of(file.path, [&] { output = parsers::casscf::parse_casscf(content); });
+    std::optional<Failure> failure = failure_of(file, [&] { output = parsers::casscf::parse_casscf(content); });
     if (output) tables.add_casscf(file.label, *output);  // no section, no rows
     return failure;
 }
@@ -87,7 +89,7 @@ bool add_rows(const FileToRead& file, Kind kind, std::string_view content, std::
         return true;
     }
     if (!read_failure && !file.unencodable) {
-        read_failure = failure_of(file.path, [&] { binding::require_utf8(content); });
+        read_failure = failure_of(file, [&] { binding::require_utf8(content); });
     }
     bool failed = false;
     for (bool tddft : {true, false}) {
@@ -120,7 +122,7 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables) {
     binding::Text text;
     std::optional<Failure> failure;
     if (!irregular) {
-        failure = failure_of(file.path, [&] {
+        failure = failure_of(file, [&] {
             // The path may have become a named pipe since it was examined: opening it must not wait.
             binding::InputFile input(file.path, O_NONBLOCK);
             irregular = irregular_file(input.descriptor());
