@@ -3,8 +3,6 @@
 from collections.abc import Sequence
 from typing import Literal, final
 
-__all__ = ["Table", "read"]
-
 @final
 class Table:
     """A table of ``read``: ``len()`` rows, exported through the Arrow PyCapsule protocol."""
