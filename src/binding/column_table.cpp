@@ -88,7 +88,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec table_type_spec = {
     "skav_batch._columns.Table",
     sizeof(TableObject),
     0,
@@ -99,7 +99,7 @@ PyType_Spec spec = {
 }  // namespace
 
 Ref make_table_type(PyObject* module) {
-    Ref type = Ref::steal(PyType_FromModuleAndSpec(module, &spec, nullptr));
+    Ref type = Ref::steal(PyType_FromModuleAndSpec(module, &table_type_spec, nullptr));
     if (!type) throw PythonErrorSet{};
     return type;
 }
