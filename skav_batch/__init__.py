@@ -7,6 +7,7 @@ reads on a Dask cluster and writes the same tables as Parquet.
 from __future__ import annotations
 
 import os
+import pkgutil
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
 
@@ -16,6 +17,8 @@ if TYPE_CHECKING:
     import pyarrow as pa
 
 __all__ = ["read_tables"]
+# The native _columns may stand elsewhere: in a build folder, or installed, beside a checkout's sources.
+__path__ = pkgutil.extend_path(__path__, __name__)
 
 
 def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]], kind: Kind = "auto",

@@ -5,9 +5,14 @@ import struct
 
 import pytest
 
+import skav_rs
+from arrow_stream import read_table
+
 UNWRAP_NONE = "called `Option::unwrap()` on a `None` value"
 UNWRAP_ERR = "called `Result::unwrap()` on an `Err` value: "
 NOT_UTF8 = f'{UNWRAP_ERR}Error {{ kind: InvalidData, message: "stream did not contain valid UTF-8" }}'
+NAMES = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures"]
+NO_SECTION = 'the file holds neither "SKAV SPIN-ORBIT COUPLING CALCULATION" nor "LOEWDIN ORBITAL-COMPOSITIONS"'
 
 
 def float_error(kind):
@@ -28,15 +33,62 @@ def case(name, *values, marks=()):
 
 @pytest.fixture
 def write_file(tmp_path):
-    """Writes text (UTF-8, newlines kept as given) or bytes to a fresh file; returns its path as str."""
+    """Writes text (UTF-8, newlines kept as given) or bytes to a fresh file; returns its path as str.
+
+    Once the test is over, the column reader must read each file still there (up to 4 MB) as the module does."""
     counter = iter(range(1_000_000))
+    written = []
 
     def write(content, name=None):
         path = tmp_path / (name or f"input-{next(counter)}.out")
         path.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
+        written.append(str(path))
         return str(path)
 
-    return write
+    yield write
+    for path in dict.fromkeys(written):
+        if os.path.isfile(path) and os.path.getsize(path) <= 4 << 20:
+            assert_columns_hold_module_rows(path)
+
+
+def stored(path):
+    """A path as the tables hold it: bytes that are not UTF-8 as \\x escapes."""
+    return os.fsencode(path).decode(errors="backslashreplace")
+
+
+def module_rows(path, parsers):
+    """Each table's rows for one file, straight from the module's results."""
+    rows, file = {name: [] for name in NAMES}, stored(path)
+    for parser in parsers:
+        try:
+            result = getattr(skav_rs, f"parse_{parser}")(path)
+        except BaseException as error:
+            notes = "\n".join(getattr(error, "__notes__", [])) or None
+            rows["failures"].append([file, parser, type(error).__name__, str(error), notes])
+            continue
+        for s, state in enumerate(result["soc_matrix"]["eigenvectors"] if parser == "tddft" else []):
+            rows["soc_states"].append([file, s, state["n"], state["energy"], len(state["elements"])])
+            rows["soc_elements"] += [[file, s, e, x["weight"], x["real"], x["imag"], x["root"], x["spin"], x["ms"]]
+                                     for e, x in enumerate(state["elements"])]
+        for o, orbital in enumerate((result or {}).get("orbital_contributions", []) if parser == "casscf" else []):
+            rows["orbitals"].append([file, o, orbital["orbital_nr"], orbital["energy"], orbital["occupation"],
+                                     len(orbital["contributions"])])
+            rows["orbital_contributions"] += [[file, o, r, x["atom_nr"], x["element"], x["orbital_type"],
+                                               x["contribution"]] for r, x in enumerate(orbital["contributions"])]
+    return rows
+
+
+def assert_columns_hold_module_rows(path):
+    """For each kind, skav_batch._columns reads the file into the rows built from the module's results."""
+    from skav_batch import _columns, read
+
+    for kind in read.KINDS:
+        parsers = read.parsers_for(path, kind)
+        expected = module_rows(path, parsers)
+        expected["failures"] += [] if parsers else [[stored(path), kind, "NoSection", NO_SECTION, None]]
+        tables, failed = _columns.read([path], [stored(path)], kind)
+        rows = {name: read_table(table) for name, table in tables.items()}
+        assert same(rows, expected) and failed == int(bool(expected["failures"])), (path, kind)
 
 
 def is_panic(exc):

@@ -12,6 +12,7 @@ from unittest.mock import ANY
 import pytest
 
 import skav_rs
+from conftest import NAMES, NO_SECTION, module_rows, stored
 
 distributed = pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -26,8 +27,6 @@ CASSCF = (ROOT / "samples" / "water_casscf.out").read_text()
 BAD_NUMBER = TDDFT.replace("0.58561", "0.5856l", 1)
 PATHS = [os.path.abspath(path) for path in os.environ.get("PYTHONPATH", "").split(os.pathsep) if path]
 ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
-NAMES = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures"]
-NO_SECTION = 'the file holds neither "SKAV SPIN-ORBIT COUPLING CALCULATION" nor "LOEWDIN ORBITAL-COMPOSITIONS"'
 
 # name: (content, parsers that auto must use[, (error, message) of a file no parser sees]); None: not matched.
 FOLDER = {
@@ -48,33 +47,6 @@ def write_folder(folder, files):
         (folder / name).parent.mkdir(parents=True, exist_ok=True)
         (folder / name).write_bytes(content if isinstance(content, bytes) else content.encode())
     return folder
-
-
-def stored(path):
-    """A path as the tables hold it: bytes that are not UTF-8 as \\x escapes."""
-    return os.fsencode(path).decode(errors="backslashreplace")
-
-
-def module_rows(path, parsers):
-    """Each table's rows for one file, straight from the module's results."""
-    rows, file = {name: [] for name in NAMES}, stored(path)
-    for parser in parsers:
-        try:
-            result = getattr(skav_rs, f"parse_{parser}")(path)
-        except BaseException as error:
-            notes = "\n".join(getattr(error, "__notes__", [])) or None
-            rows["failures"].append([file, parser, type(error).__name__, str(error), notes])
-            continue
-        for s, state in enumerate(result["soc_matrix"]["eigenvectors"] if parser == "tddft" else []):
-            rows["soc_states"].append([file, s, state["n"], state["energy"], len(state["elements"])])
-            rows["soc_elements"] += [[file, s, e, x["weight"], x["real"], x["imag"], x["root"], x["spin"], x["ms"]]
-                                     for e, x in enumerate(state["elements"])]
-        for o, orbital in enumerate((result or {}).get("orbital_contributions", []) if parser == "casscf" else []):
-            rows["orbitals"].append([file, o, orbital["orbital_nr"], orbital["energy"], orbital["occupation"],
-                                     len(orbital["contributions"])])
-            rows["orbital_contributions"] += [[file, o, r, x["atom_nr"], x["element"], x["orbital_type"],
-                                               x["contribution"]] for r, x in enumerate(orbital["contributions"])]
-    return rows
 
 
 def rows_of(tables):

@@ -21,37 +21,35 @@ constexpr size_t kMaxRead = size_t{1} << 30;
     fail(kUnwrapErr + error_text, location, at);
 }
 
-// Closes the descriptor on every way out, failures included.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { ::close(fd_); }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-int open_read_only(const std::string& path) {
+int open_read_only(const std::string& path, int extra_flags) {
     for (;;) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | extra_flags);
         if (fd >= 0) return fd;
         if (errno != EINTR) fail_read(os_error_text(errno));
     }
 }
 
+}  // namespace
+
+InputFile::InputFile(std::string_view path, int extra_flags) {
+    if (path.find('\0') != std::string_view::npos) {
+        fail_read(simple_error_text("InvalidInput", "file name contained an unexpected NUL byte"));
+    }
+    fd_ = open_read_only(std::string(path), extra_flags);
+}
+
+InputFile::~InputFile() { ::close(fd_); }
+
 // Reads to the end of the file; the size only presizes, since files can grow or lie (FIFOs, /proc).
-Text read_all(int fd) {
+Text InputFile::read_all() {
     struct stat status;
     size_t expected = 0;
-    if (::fstat(fd, &status) == 0 && status.st_size > 0) expected = static_cast<size_t>(status.st_size);
+    if (::fstat(fd_, &status) == 0 && status.st_size > 0) expected = static_cast<size_t>(status.st_size);
     // One byte beyond the expected size, so that reaching the end needs no second buffer.
     Text text = Text::with_capacity(expected + 1);
     for (;;) {
         if (text.size() == text.capacity()) text.reserve(text.capacity() < 4096 ? 8192 : text.capacity() * 2);
-        ssize_t n = ::read(fd, text.end(), std::min(text.capacity() - text.size(), kMaxRead));
+        ssize_t n = ::read(fd_, text.end(), std::min(text.capacity() - text.size(), kMaxRead));
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -62,19 +60,18 @@ Text read_all(int fd) {
     return text;
 }
 
-}  // namespace
-
-Text read_to_string(std::string_view path) {
-    if (path.find('\0') != std::string_view::npos) {
-        fail_read(simple_error_text("InvalidInput", "file name contained an unexpected NUL byte"));
-    }
-    FileDescriptor file(open_read_only(std::string(path)));
-    Text text = read_all(file.get());
-    if (size_t bad = first_invalid_utf8(text.view()); bad != std::string_view::npos) {
+void require_utf8(std::string_view text) {
+    if (size_t bad = first_invalid_utf8(text); bad != std::string_view::npos) {
         Location location = Location::invalid_utf8_at(bad);
-        location.resolve(text.view());
+        location.resolve(text);
         fail_read(simple_error_text("InvalidData", "stream did not contain valid UTF-8"), location);
     }
+}
+
+Text read_to_string(std::string_view path) {
+    InputFile file(path);
+    Text text = file.read_all();
+    require_utf8(text.view());
     return text;
 }
 

@@ -10,4 +10,23 @@ namespace binding {
 // Anything that stops that is a read failure.
 Text read_to_string(std::string_view path);
 
+// An open file, closed on every way out. Opening it fails as a read does.
+class InputFile {
+public:
+    // Opens `path` read-only; `extra_flags` (e.g. O_NONBLOCK) go beside O_RDONLY | O_CLOEXEC.
+    explicit InputFile(std::string_view path, int extra_flags = 0);
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+    int descriptor() const noexcept { return fd_; }
+    // The rest of the file's bytes, unchecked.
+    Text read_all();
+
+private:
+    int fd_;
+};
+
+// Fails as the read of a file that is not UTF-8 does, naming where its first invalid byte stands.
+void require_utf8(std::string_view text);
+
 }  // namespace binding

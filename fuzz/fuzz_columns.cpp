@@ -1,0 +1,126 @@
+// libFuzzer target: any bytes as a file's content, read for each kind in turn into the same
+// five tables (batches of a size the input picks), exported and read back through the Arrow C
+// interfaces. The rows must be those of tables filled straight from the parsers' records (the
+// walk over records is checked against the module's results by the Python suite), and each
+// failure a row; sanitizers catch a read outside a buffer, a leak, a second release.
+#include <bit>
+#include <cstring>
+#include <memory>
+
+#include "columns/export.hpp"
+#include "columns/headings.hpp"
+#include "columns/reader.hpp"
+#include "fuzz/harness.hpp"
+#include "parsers/casscf.hpp"
+#include "parsers/tddft.hpp"
+
+namespace {
+
+using Row = std::vector<std::string>;  // cells as text: strings quoted, floats by their bits
+using Rows = std::vector<Row>;
+constexpr std::string_view kFile = "f";
+
+void check(bool ok, std::string_view what) {
+    if (!ok) fuzz::bug("columns", what);
+}
+
+template <typename T>
+T value_at(const ArrowArray& array, int64_t i) { return static_cast<const T*>(array.buffers[1])[i]; }
+
+std::string cell(const char* format, const ArrowArray& array, int64_t i) {
+    const auto* validity = static_cast<const uint8_t*>(array.buffers[0]);
+    if (validity && !((validity[i / 8] >> (i % 8)) & 1)) return "null";
+    switch (*format) {
+        case 'I': return std::to_string(value_at<uint32_t>(array, i));
+        case 'f': return 'f' + std::to_string(std::bit_cast<uint32_t>(value_at<float>(array, i)));
+        case 'C': return std::to_string(value_at<uint8_t>(array, i));
+        case 'c': return std::to_string(value_at<int8_t>(array, i));
+    }
+    const auto* offsets = static_cast<const int32_t*>(array.buffers[1]);
+    check(0 <= offsets[i] && offsets[i] <= offsets[i + 1], "offsets out of order");
+    const char* data = static_cast<const char*>(array.buffers[2]);
+    return '"' + std::string(data + offsets[i], size_t(offsets[i + 1] - offsets[i]));
+}
+
+// Appends the batch's rows, checking each column against the schema and its own counts,
+// then releases a child moved out of the batch on its own, and the batch after it.
+void read_batch(const ArrowSchema& schema, ArrowArray& batch, size_t limit, Rows& rows) {
+    check(batch.n_children == schema.n_children && batch.n_buffers == 1 && batch.null_count == 0, "batch shape");
+    size_t first = rows.size();
+    rows.resize(first + size_t(batch.length));
+    for (int64_t c = 0; c < batch.n_children; ++c) {
+        const ArrowArray& child = *batch.children[c];
+        const char* format = schema.children[c]->format;
+        check(child.length == batch.length && child.n_buffers == (*format == 'u' ? 3 : 2), "column shape");
+        int64_t nulls = 0;
+        for (int64_t i = 0; i < child.length; ++i) {
+            nulls += rows[first + i].emplace_back(cell(format, child, i)) == "null";
+        }
+        check(nulls == child.null_count, "null count");
+        const auto* offsets = static_cast<const int32_t*>(child.buffers[1]);
+        check(*format != 'u' || child.length < 2 || size_t(offsets[child.length]) <= limit, "batch too large");
+    }
+    ArrowArray moved = *batch.children[0];
+    batch.children[0]->release = nullptr;
+    moved.release(&moved);
+    batch.release(&batch);
+    check(!moved.release && !batch.release, "a release left its structure live");
+}
+
+// Each table's rows, through streams that hold the tables' only share; a failure row as its
+// file, kind, error and whether it has a note.
+std::vector<Rows> read_tables(const columns::Tables& tables, size_t limit) {
+    std::vector<Rows> result;
+    for (auto& [name, table] : tables.finish()) {
+        ArrowArrayStream stream;
+        columns::export_stream(std::make_shared<const columns::ColumnTable>(std::move(table)), &stream);
+        ArrowSchema schema;
+        check(stream.get_schema(&stream, &schema) == 0 && std::strcmp(schema.format, "+s") == 0, "schema");
+        Rows& rows = result.emplace_back();
+        for (ArrowArray batch; stream.get_next(&stream, &batch) == 0 && batch.release;) {
+            read_batch(schema, batch, limit, rows);
+        }
+        schema.release(&schema);
+        stream.release(&stream);
+    }
+    for (Row& row : result[4]) row = {row[0], row[1], row[2], row[4] == "null" ? "null" : "note"};
+    return result;
+}
+
+// Fills `tables` as the reader should, from the parsers' own records and failures; whether
+// the file has a failure row.
+bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables) {
+    using columns::Kind;
+    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && bytes.find(columns::kTDDFTHeading) != bytes.npos);
+    bool casscf = kind == Kind::CASSCF || (kind == Kind::Auto && bytes.find(columns::kCASSCFHeading) != bytes.npos);
+    if (!tddft && !casscf) tables.add_failure(kFile, {"auto", "NoSection", "", std::nullopt});
+    bool failed = !tddft && !casscf;
+    bool utf8 = fuzz::reference_utf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    for (bool is_tddft : {true, false}) {
+        if (!(is_tddft ? tddft : casscf)) continue;
+        try {
+            if (!utf8) binding::fail("not UTF-8");
+            if (is_tddft) tables.add_tddft(kFile, parsers::tddft::parse_tddft(bytes));
+            else if (auto output = parsers::casscf::parse_casscf(bytes)) tables.add_casscf(kFile, *output);
+        } catch (const binding::CheckFailure&) {
+            tables.add_failure(kFile, {is_tddft ? "tddft" : "casscf", "PanicException", "", "a note"});
+            failed = true;
+        }
+    }
+    return failed;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    binding::DeferredReports deferred;
+    size_t limit = size_t{16} << (size % 10);
+    columns::Tables tables(limit), expected;
+    for (columns::Kind kind : {columns::Kind::Auto, columns::Kind::TDDFT, columns::Kind::CASSCF}) {
+        bool failed = columns::read_content({"input", std::string(kFile), std::nullopt}, bytes, kind, tables);
+        check(failed == expect(bytes, kind, expected), "failed files");
+    }
+    check(read_tables(tables, limit) == read_tables(expected, columns::kMaxStringBytes), "rows");
+    return 0;
+}

@@ -1,0 +1,20 @@
+"""The tables of skav_batch as Arrow columns, read by native code."""
+
+from collections.abc import Sequence
+from typing import Literal, final
+
+@final
+class Table:
+    """A table of ``read``: ``len()`` rows, exported through the Arrow PyCapsule protocol."""
+
+    def __len__(self) -> int: ...
+    def __arrow_c_schema__(self) -> object:
+        """The schema, as a PyCapsule named "arrow_schema"."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
+        """The record batches, as a PyCapsule named "arrow_array_stream"; ``requested_schema`` is not looked at."""
+
+def read(paths: Sequence[str], files: Sequence[str],
+         kind: Literal["auto", "tddft", "casscf"]) -> tuple[dict[str, Table], int]:
+    """The tables soc_states, soc_elements, orbitals, orbital_contributions and failures of the files
+    at ``paths``, named by ``files`` in their file column, and how many files have a failure row."""

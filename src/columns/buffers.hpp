@@ -1,0 +1,115 @@
+#pragma once
+// Growable typed buffers, one per column, laid out as Arrow arrays are: grown by appending,
+// read in place by the export once no more rows come.
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace columns {
+
+// The most bytes a string column's data may hold: its offsets are 32-bit.
+inline constexpr size_t kMaxStringBytes = std::numeric_limits<int32_t>::max();
+
+// One array's length and buffers, as the C data interface hands them over.
+struct ArrayBuffers {
+    int64_t length = 0;
+    int64_t null_count = 0;
+    int64_t n_buffers = 0;
+    std::array<const void*, 3> buffers{};
+};
+
+// Stands in for an empty buffer: some consumers reject a null pointer even where nothing is read.
+inline const void* non_null(const void* data) {
+    static constexpr uint64_t kNothing = 0;
+    return data ? data : &kNothing;
+}
+
+// Which rows hold a value; takes no memory until the first null.
+class ValidityBitmap {
+public:
+    void append(bool valid) {
+        if (!valid && nulls_ == 0) set_all_valid();
+        if (nulls_ > 0 || !valid) {
+            if (size_ % 8 == 0) bits_.push_back(0);
+            if (valid) bits_.back() |= static_cast<uint8_t>(1u << (size_ % 8));
+        }
+        nulls_ += valid ? 0 : 1;
+        ++size_;
+    }
+    size_t nulls() const noexcept { return nulls_; }
+    // Null while every row holds a value, as the C data interface allows.
+    const void* data() const noexcept { return nulls_ ? bits_.data() : nullptr; }
+
+private:
+    // The rows so far, all valid; the bits past them stay clear.
+    void set_all_valid() {
+        bits_.assign((size_ + 7) / 8, 0xFF);
+        if (size_ % 8) bits_.back() = static_cast<uint8_t>((1u << (size_ % 8)) - 1);
+    }
+
+    std::vector<uint8_t> bits_;
+    size_t size_ = 0;
+    size_t nulls_ = 0;
+};
+
+template <typename T>
+constexpr const char* arrow_format() {
+    if constexpr (std::is_same_v<T, uint32_t>) return "I";
+    if constexpr (std::is_same_v<T, float>) return "f";
+    if constexpr (std::is_same_v<T, uint8_t>) return "C";
+    if constexpr (std::is_same_v<T, int8_t>) return "c";
+}
+
+// Values of one fixed-width type, never null.
+template <typename T>
+class FixedWidthColumn {
+public:
+    static constexpr const char* kFormat = arrow_format<T>();
+    void append(T value) { values_.push_back(value); }
+    // The string bytes this column would hold with `value` appended: none.
+    size_t bytes_with(T) const noexcept { return 0; }
+    ArrayBuffers buffers() const {
+        return {static_cast<int64_t>(values_.size()), 0, 2, {nullptr, non_null(values_.data())}};
+    }
+
+private:
+    std::vector<T> values_;
+};
+
+// UTF-8 strings or nulls: 32-bit offsets into one data buffer.
+class StringColumn {
+public:
+    static constexpr const char* kFormat = "u";
+    StringColumn() : offsets_{0} {}
+    void append(std::string_view value) {
+        data_.append(value);
+        offsets_.push_back(static_cast<int32_t>(data_.size()));
+        validity_.append(true);
+    }
+    void append(std::optional<std::string_view> value) {
+        if (value) return append(*value);
+        offsets_.push_back(offsets_.back());
+        validity_.append(false);
+    }
+    size_t bytes_with(std::string_view value) const noexcept { return data_.size() + value.size(); }
+    size_t bytes_with(std::optional<std::string_view> value) const noexcept {
+        return data_.size() + (value ? value->size() : 0);
+    }
+    ArrayBuffers buffers() const {
+        return {static_cast<int64_t>(offsets_.size() - 1), static_cast<int64_t>(validity_.nulls()), 3,
+                {validity_.data(), offsets_.data(), data_.data()}};
+    }
+
+private:
+    std::vector<int32_t> offsets_;
+    std::string data_;
+    ValidityBitmap validity_;
+};
+
+}  // namespace columns

@@ -1,0 +1,40 @@
+#pragma once
+// Files into table rows: the parsers a file calls for, and each one's records or its failure
+// as a row, with the message and note that a call of the module raises for it.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "columns/tables.hpp"
+
+namespace columns {
+
+enum class Kind { Auto, TDDFT, CASSCF };
+
+std::optional<Kind> kind_named(std::string_view name) noexcept;
+
+struct FileToRead {
+    std::string path;   // the file-system bytes: opened, and named in notes
+    std::string label;  // the file column's value
+    // Why the path has no strict UTF-8 form: the message of the UnicodeEncodeError that a call
+    // of the module raises for it.
+    std::optional<std::string> unencodable;
+};
+
+// Each appends the rows of one file and tells whether one of them is a failure row.
+bool read_file(const FileToRead& file, Kind kind, Tables& tables);
+// `content` stands for the content of a regular file at file.path.
+bool read_content(const FileToRead& file, std::string_view content, Kind kind, Tables& tables);
+
+struct Reading {
+    std::vector<std::pair<const char*, ColumnTable>> tables;
+    size_t failed_files = 0;  // files with a failure row
+};
+
+// The rows of the files, in their order.
+Reading read_files(const std::vector<FileToRead>& files, Kind kind);
+
+}  // namespace columns

@@ -1,0 +1,51 @@
+#include "columns/tables.hpp"
+
+namespace columns {
+
+Tables::Tables(size_t string_limit)
+    : soc_states_({"file", "state", "n", "energy", "elements"}, string_limit),
+      soc_elements_({"file", "state", "element", "weight", "real", "imag", "root", "spin", "ms"}, string_limit),
+      orbitals_({"file", "orbital", "orbital_nr", "energy", "occupation", "contributions"}, string_limit),
+      orbital_contributions_({"file", "orbital", "row", "atom_nr", "element", "orbital_type", "contribution"},
+                             string_limit),
+      failures_({"file", "kind", "error", "message", "where"}, string_limit) {}
+
+void Tables::add_tddft(std::string_view file, const outputs::tddft::TDDFTOutput& output) {
+    const auto& states = output.soc_matrix.eigenvectors;
+    for (uint32_t s = 0; s < states.size(); ++s) {
+        const auto& elements = states[s].elements;
+        soc_states_.append(file, s, states[s].n, states[s].energy, static_cast<uint32_t>(elements.size()));
+        for (uint32_t e = 0; e < elements.size(); ++e) {
+            const outputs::tddft::SOCElement& x = elements[e];
+            soc_elements_.append(file, s, e, x.weight, x.real, x.imag, x.root, x.spin, x.ms);
+        }
+    }
+}
+
+void Tables::add_casscf(std::string_view file, const outputs::casscf::CASSCFOutput& output) {
+    const auto& orbitals = output.orbital_contributions;
+    for (uint32_t o = 0; o < orbitals.size(); ++o) {
+        const auto& rows = orbitals[o].contributions;
+        orbitals_.append(file, o, orbitals[o].orbital_nr, orbitals[o].energy, orbitals[o].occupation,
+                         static_cast<uint32_t>(rows.size()));
+        for (uint32_t r = 0; r < rows.size(); ++r) {
+            const outputs::casscf::Contribution& x = rows[r];
+            orbital_contributions_.append(file, o, r, x.atom_nr, std::string_view(x.element),
+                                          std::string_view(x.orbital_type), x.contribution);
+        }
+    }
+}
+
+void Tables::add_failure(std::string_view file, const FailureRow& failure) {
+    failures_.append(file, failure.kind, failure.error, failure.message, failure.where);
+}
+
+std::vector<std::pair<const char*, ColumnTable>> Tables::finish() const {
+    return {{"soc_states", soc_states_.finish()},
+            {"soc_elements", soc_elements_.finish()},
+            {"orbitals", orbitals_.finish()},
+            {"orbital_contributions", orbital_contributions_.finish()},
+            {"failures", failures_.finish()}};
+}
+
+}  // namespace columns

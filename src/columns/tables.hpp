@@ -1,0 +1,47 @@
+#pragma once
+// The five tables of a reading, filled from the parsers' records and from failures.
+
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "columns/table.hpp"
+#include "outputs/casscf.hpp"
+#include "outputs/tddft.hpp"
+
+namespace columns {
+
+// A reading that failed, as a row: which parser (or "auto"), the exception type's name,
+// its message and its note, if it has one.
+struct FailureRow {
+    std::string_view kind, error, message;
+    std::optional<std::string_view> where;
+};
+
+class Tables {
+public:
+    explicit Tables(size_t string_limit = kMaxStringBytes);
+
+    // Each adds the rows of one file, named `file`.
+    void add_tddft(std::string_view file, const outputs::tddft::TDDFTOutput& output);
+    void add_casscf(std::string_view file, const outputs::casscf::CASSCFOutput& output);
+    void add_failure(std::string_view file, const FailureRow& failure);
+
+    // The tables by name: soc_states, soc_elements, orbitals, orbital_contributions, failures.
+    std::vector<std::pair<const char*, ColumnTable>> finish() const;
+
+private:
+    using Text = StringColumn;
+    using U32 = FixedWidthColumn<uint32_t>;
+    using F32 = FixedWidthColumn<float>;
+
+    Table<Text, U32, U32, F32, U32> soc_states_;
+    Table<Text, U32, U32, F32, F32, F32, FixedWidthColumn<uint8_t>, FixedWidthColumn<uint8_t>, FixedWidthColumn<int8_t>>
+        soc_elements_;
+    Table<Text, U32, U32, F32, F32, U32> orbitals_;
+    Table<Text, U32, U32, U32, Text, Text, F32> orbital_contributions_;
+    Table<Text, Text, Text, Text, Text> failures_;
+};
+
+}  // namespace columns

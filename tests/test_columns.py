@@ -1,0 +1,97 @@
+"""skav_batch._columns: failures of paths as rows, files read together and in threads, Arrow export. Through the
+write_file fixture, its rows equal those built from the module's results for every file the suite writes."""
+
+import errno
+import os
+import threading
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import pytest
+
+from arrow_stream import read_table
+from conftest import NAMES, case, os_error, same, stored
+from skav_batch import _columns
+from test_robustness import SOC, UNDER_ASAN, growth
+
+SAMPLES = sorted(str(path) for path in (Path(__file__).resolve().parent.parent / "samples").glob("*.out"))
+BOTH = b"SKAV SPIN-ORBIT COUPLING CALCULATION\nLOEWDIN ORBITAL-COMPOSITIONS\n"
+NOT_UTF8_NAME = os.fsdecode(b"name-\xff.out")
+
+
+def rows_of(paths, kind="auto"):
+    """The rows of the tables that have any, and how many files failed."""
+    tables, failed = _columns.read(paths, [stored(path) for path in paths], kind)
+    assert list(tables) == NAMES
+    return {name: read_table(table) for name, table in tables.items() if len(table)}, failed
+
+
+# How the path is made, the kind asked for, and the file's one row. (What a file holds is read as the module reads it:
+# the write_file fixture checks that for every file the suite writes, and fuzz_columns too.)
+@pytest.mark.parametrize("make, kind, failure", [
+    case("named-pipe", lambda folder: os.mkfifo(folder / "pipe") or folder / "pipe", "auto",
+         ["auto", "NotARegularFile", "not a regular file: a named pipe"]),
+    case("directory", lambda folder: folder, "casscf", ["casscf", "NotARegularFile", "not a regular file: a directory"]),
+    case("vanished", lambda folder: folder / "gone.out", "auto",
+         ["tddft", "PanicException", os_error(errno.ENOENT, "NotFound")]),
+    case("vanished-name-not-utf8", lambda folder: folder / os.fsdecode(b"gone-\xff"), "tddft",
+         ["tddft", "UnicodeEncodeError", "'utf-8' codec can't encode character '\\udcff' in position {position}: "
+         "surrogates not allowed"]),
+])
+def test_failures_of_paths_are_rows_and_nothing_waits(tmp_path, make, kind, failure):
+    path, result = str(make(tmp_path)), []
+    failure = [cell.replace("{position}", str(len(path) - 1)) for cell in failure]
+    reader = threading.Thread(target=lambda: result.append(rows_of([path], kind)), daemon=True)
+    reader.start()
+    reader.join(30)
+    assert result == [({"failures": [[stored(path), *failure, None]]}, 1)]
+
+
+def test_files_read_together_alone_or_in_threads_give_the_same_rows_and_leave_nothing_behind(write_file):
+    samples = [write_file(Path(path).read_bytes()) for path in SAMPLES]  # the fixture reads them as the module does
+    paths = [*samples, write_file(BOTH + b"\xff"), write_file(b"\xff"), write_file(BOTH, NOT_UTF8_NAME), "/nonexistent"]
+    alone = [rows_of([path]) for path in paths]
+    with ThreadPoolExecutor(4) as pool:  # every file in several threads at once
+        assert same(list(pool.map(rows_of, [[path] for path in paths * 3])), alone * 3)
+    merged = {name: [row for rows, _ in alone for row in rows.get(name, [])] for name in NAMES}
+    together = ({name: rows for name, rows in merged.items() if rows}, sum(failed for _, failed in alone))
+    cases = [(rows_of, (paths,), ("result", together))]
+    growth(cases, 3)
+    idle, busy = growth(cases, 0), growth(cases, 100)
+    references, blocks, objects, rss = (b - i for b, i in zip(busy, idle))
+    assert references == 0 and blocks < 200 and objects <= 5 and (rss < 8 << 20 or UNDER_ASAN), (blocks, objects, rss)
+
+
+@pytest.mark.heavy
+def test_other_threads_run_while_a_large_file_is_read(write_file):
+    path, result, steps = write_file(SOC + "STATE 1: 0.5\n" + " 0.25 0.5 -0.75 : 1 2 -3\n" * 4_000_000), [], 0
+    reader = threading.Thread(target=lambda: result.append(_columns.read([path], [path], "tddft")))
+    reader.start()
+    while reader.is_alive():
+        steps += 1
+    # Holding the interpreter lock, the read would leave this thread a few switch intervals: some thousand steps.
+    assert (len(result[0][0]["soc_elements"]), result[0][1], steps > 100_000) == (4_000_000, 0, True), steps
+
+
+@pytest.mark.parametrize("args, error, message", [
+    case("paths-a-str", ("a.out", ["a.out"], "auto"), TypeError, "read() argument 'paths' must be a sequence of str, not str"),
+    case("file-not-a-str", (["a.out"], [b"a.out"], "auto"), TypeError, "read() argument 'files' item 0 must be str, not bytes"),
+    case("lengths-differ", (["a.out"], [], "auto"), ValueError, "read() arguments 'paths' and 'files' differ in length: 1 and 0"),
+    case("kind-unknown", ([], [], "orca"), ValueError, "read() argument 'kind' must be 'auto', 'tddft' or 'casscf', not 'orca'"),
+    case("kind-not-a-str", ([], [], None), TypeError, "read() argument 'kind' must be str, not NoneType"),
+])
+def test_bad_arguments_raise(args, error, message):
+    with pytest.raises(error) as info:
+        _columns.read(*args)
+    assert (type(info.value), str(info.value)) == (error, message)
+
+
+def test_pyarrow_imports_the_rows_and_schemas():
+    pa = pytest.importorskip("pyarrow")
+    from skav_batch.tables import SCHEMAS
+
+    tables, _ = _columns.read([*SAMPLES, "/nonexistent/input.out"], ["a", "b", "c"], "auto")
+    for name, table in tables.items():
+        imported = pa.table(table)
+        assert imported.schema.equals(SCHEMAS[name]) and pa.schema(table).equals(SCHEMAS[name])
+        assert same([list(row.values()) for row in imported.to_pylist()], read_table(table))
