@@ -40,13 +40,20 @@ InputFile::InputFile(std::string_view path, int extra_flags) {
 
 InputFile::~InputFile() { ::close(fd_); }
 
-// Reads to the end of the file; the size only presizes, since files can grow or lie (FIFOs, /proc).
 Text InputFile::read_all() {
+    Text text;
+    read_all_into(text);
+    return text;
+}
+
+// Reads to the end of the file; the size only presizes, since files can grow or lie (FIFOs, /proc).
+void InputFile::read_all_into(Text& text) {
     struct stat status;
     size_t expected = 0;
     if (::fstat(fd_, &status) == 0 && status.st_size > 0) expected = static_cast<size_t>(status.st_size);
     // One byte beyond the expected size, so that reaching the end needs no second buffer.
-    Text text = Text::with_capacity(expected + 1);
+    text.clear();
+    if (text.capacity() < expected + 1) text = Text::with_capacity(expected + 1);
     for (;;) {
         if (text.size() == text.capacity()) text.reserve(text.capacity() < 4096 ? 8192 : text.capacity() * 2);
         ssize_t n = ::read(fd_, text.end(), std::min(text.capacity() - text.size(), kMaxRead));
@@ -57,7 +64,6 @@ Text InputFile::read_all() {
         }
         text.grow_size(static_cast<size_t>(n));
     }
-    return text;
 }
 
 void require_utf8(std::string_view text) {

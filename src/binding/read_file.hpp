@@ -21,6 +21,9 @@ public:
     int descriptor() const noexcept { return fd_; }
     // The rest of the file's bytes, unchecked.
     Text read_all();
+    // The same into `text`, whose buffer is reused: a fresh one costs the kernel a cleared page
+    // for every page it writes.
+    void read_all_into(Text& text);
 
 private:
     int fd_;

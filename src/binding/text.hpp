@@ -27,6 +27,8 @@ public:
     // Room to write after the current end, and how much of it was written.
     char* end() noexcept { return data_ + size_; }
     void grow_size(size_t written) noexcept { size_ += written; }
+    // Empties the text and keeps its buffer, to be written again.
+    void clear() noexcept { size_ = 0; }
     // Moves the content into a buffer of at least `capacity` bytes.
     void reserve(size_t capacity);
 

@@ -6,9 +6,11 @@
 
 #include "binding/check.hpp"
 #include "binding/read_file.hpp"
+#include "binding/utf8.hpp"
 #include "columns/file_type.hpp"
 #include "columns/headings.hpp"
 #include "parsers/casscf.hpp"
+#include "parsers/lines.hpp"
 #include "parsers/tddft.hpp"
 
 namespace columns {
@@ -17,6 +19,7 @@ namespace {
 using binding::CheckFailure;
 
 constexpr std::string_view kKindNames[] = {"auto", "tddft", "casscf"};
+constexpr size_t kLargestKeptBuffer = size_t{64} << 20;
 
 std::string_view name_of(Kind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
@@ -25,6 +28,7 @@ struct Failure {
     std::string error;
     std::string message;
     std::optional<std::string> where;
+    bool no_heading_line = false;  // the parser found no line headed by its heading
 };
 
 // The module's note; none if it cannot be made, as there.
@@ -45,8 +49,9 @@ std::optional<Failure> failure_of(const FileToRead& file, Work&& work) {
         work();
         return std::nullopt;
     } catch (const CheckFailure& failure) {
-        if (file.unencodable) return Failure{"PanicException", failure.message(), std::nullopt};
-        return Failure{"PanicException", failure.message(), note_of(failure, file.path)};
+        bool no_heading_line = failure.location().kind() == binding::Location::Kind::MissingHeading;
+        if (file.unencodable) return Failure{"PanicException", failure.message(), std::nullopt, no_heading_line};
+        return Failure{"PanicException", failure.message(), note_of(failure, file.path), no_heading_line};
     } catch (const std::bad_alloc&) {
         return Failure{"MemoryError", "", std::nullopt};
     } catch (const std::length_error&) {
@@ -65,46 +70,79 @@ std::string no_section_message() {
     return "the file holds neither \"" + std::string(kTDDFTHeading) + "\" nor \"" + std::string(kCASSCFHeading) + "\"";
 }
 
-// The parser's records into the tables, or its failure. Running out of memory while the
-// tables grow is no failure of the parser: it ends the whole reading.
-std::optional<Failure> parse_into(bool tddft, const FileToRead& file, std::string_view content, Tables& tables) {
-    if (tddft) {
-        std::optional<outputs::tddft::TDDFTOutput> output;
-        std::optional<Failure> failure = failure_of(file, [&] { output = parsers::tddft::parse_tddft(content); });
-        if (output) tables.add_tddft(file.label, *output);
-        return failure;
-    }
-    std::optional<outputs::casscf::CASSCFOutput> output;
-    std::optional<Failure> failure = failure_of(file, [&] { output = parsers::casscf::parse_casscf(content); });
-    if (output) tables.add_casscf(file.label, *output);  // no section, no rows
-    return failure;
+// A file's records and failures, gathered before they become rows, so that its text can go
+// first.
+struct FileResults {
+    std::optional<outputs::tddft::TDDFTOutput> tddft;
+    std::optional<outputs::casscf::CASSCFOutput> casscf;  // none: no section
+    std::vector<std::pair<std::string_view, Failure>> failures;  // by the parser's name, or "auto"
+
+    void fail(std::string_view kind, Failure failure) { failures.emplace_back(kind, std::move(failure)); }
+};
+
+// The parser's records, or its failure. Running out of memory after the parser is done is no
+// failure of the parser: it ends the whole reading.
+std::optional<Failure> parse(bool tddft, const FileToRead& file, std::string_view content, FileResults& results) {
+    if (tddft) return failure_of(file, [&] { results.tddft = parsers::tddft::parse_tddft(content); });
+    return failure_of(file, [&] { results.casscf = parsers::casscf::parse_casscf(content); });
+}
+
+Failure no_section() { return {"NoSection", no_section_message(), std::nullopt}; }
+
+bool holds(std::string_view text, std::string_view heading) noexcept {
+    return parsers::find_text(text, heading) != nullptr;
+}
+
+// `auto` on UTF-8 text, without a pass of its own for the headings: a parser that finds its
+// section, or fails inside one, applies; only where one finds no line headed by its heading
+// must the text be searched for the heading anywhere, as part of a line.
+FileResults read_by_parsing(const FileToRead& file, std::string_view content) {
+    FileResults results;
+    std::optional<Failure> tddft = parse(true, file, content, results);
+    bool has_tddft = !tddft || !tddft->no_heading_line || holds(content, kTDDFTHeading);
+    if (tddft && has_tddft) results.fail("tddft", std::move(*tddft));
+    std::optional<Failure> casscf = parse(false, file, content, results);
+    if (casscf) results.fail("casscf", std::move(*casscf));
+    if (!has_tddft && !casscf && !results.casscf && !holds(content, kCASSCFHeading)) results.fail("auto", no_section());
+    return results;
 }
 
 // `read_failure`: why the content could not be read, which every parser then reports.
-bool add_rows(const FileToRead& file, Kind kind, std::string_view content, std::optional<Failure> read_failure,
-              Tables& tables) {
+FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view content,
+                            std::optional<Failure> read_failure) {
+    if (kind == Kind::Auto && !read_failure && !file.unencodable && binding::is_valid_utf8(content)) {
+        return read_by_parsing(file, content);
+    }
+    FileResults results;
     Headings parsers = parsers_for(kind, content, read_failure.has_value());
     if (!parsers.tddft && !parsers.casscf) {
-        tables.add_failure(file.label, {"auto", "NoSection", no_section_message(), std::nullopt});
-        return true;
+        results.fail("auto", no_section());
+        return results;
     }
     if (!read_failure && !file.unencodable) {
         read_failure = failure_of(file, [&] { binding::require_utf8(content); });
     }
-    bool failed = false;
     for (bool tddft : {true, false}) {
         if (!(tddft ? parsers.tddft : parsers.casscf)) continue;
         // A name without UTF-8 form fails before the file is read, as the module's argument check does.
         std::optional<Failure> failure = file.unencodable ? Failure{"UnicodeEncodeError", *file.unencodable, {}}
                                          : read_failure   ? read_failure
-                                                          : parse_into(tddft, file, content, tables);
-        if (!failure) continue;
-        std::optional<std::string_view> where;
-        if (failure->where) where = *failure->where;
-        tables.add_failure(file.label, {tddft ? "tddft" : "casscf", failure->error, failure->message, where});
-        failed = true;
+                                                          : parse(tddft, file, content, results);
+        if (failure) results.fail(tddft ? "tddft" : "casscf", std::move(*failure));
     }
-    return failed;
+    return results;
+}
+
+// The rows of one file; true when one of them is a failure row.
+bool add_rows(const FileToRead& file, const FileResults& results, Tables& tables) {
+    if (results.tddft) tables.add_tddft(file.label, *results.tddft);
+    if (results.casscf) tables.add_casscf(file.label, *results.casscf);
+    for (const auto& [kind, failure] : results.failures) {
+        std::optional<std::string_view> where;
+        if (failure.where) where = *failure.where;
+        tables.add_failure(file.label, {kind, failure.error, failure.message, where});
+    }
+    return !results.failures.empty();
 }
 
 }  // namespace
@@ -116,17 +154,17 @@ std::optional<Kind> kind_named(std::string_view name) noexcept {
     return std::nullopt;
 }
 
-bool read_file(const FileToRead& file, Kind kind, Tables& tables) {
+bool read_file(const FileToRead& file, Kind kind, Tables& tables, binding::Text& text) {
     binding::DeferredReports deferred;  // failures become rows, not reports
     std::optional<std::string_view> irregular = irregular_file_at(file.path);
-    binding::Text text;
+    text.clear();
     std::optional<Failure> failure;
     if (!irregular) {
         failure = failure_of(file, [&] {
             // The path may have become a named pipe since it was examined: opening it must not wait.
             binding::InputFile input(file.path, O_NONBLOCK);
             irregular = irregular_file(input.descriptor());
-            if (!irregular) text = input.read_all();
+            if (!irregular) input.read_all_into(text);
         });
     }
     if (irregular) {
@@ -134,18 +172,22 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables) {
         tables.add_failure(file.label, {name_of(kind), "NotARegularFile", message, std::nullopt});
         return true;
     }
-    return add_rows(file, kind, text.view(), std::move(failure), tables);
+    FileResults results = read_content_of(file, kind, text.view(), std::move(failure));
+    // A large file's text goes before its rows are made: they need the room.
+    if (text.capacity() > kLargestKeptBuffer) text = binding::Text();
+    return add_rows(file, results, tables);
 }
 
 bool read_content(const FileToRead& file, std::string_view content, Kind kind, Tables& tables) {
     binding::DeferredReports deferred;
-    return add_rows(file, kind, content, std::nullopt, tables);
+    return add_rows(file, read_content_of(file, kind, content, std::nullopt), tables);
 }
 
 Reading read_files(const std::vector<FileToRead>& files, Kind kind) {
     Tables tables;
     size_t failed = 0;
-    for (const FileToRead& file : files) failed += read_file(file, kind, tables) ? 1 : 0;
+    binding::Text buffer;  // one for all the files: see read_all_into
+    for (const FileToRead& file : files) failed += read_file(file, kind, tables, buffer) ? 1 : 0;
     return {tables.finish(), failed};
 }
 
