@@ -2,13 +2,12 @@
 // The frame every entry point runs in: bind `filename`, read the file, run the call,
 // and turn every failure into the Python exception the caller sees.
 
-#include <new>
-#include <stdexcept>
 #include <string>
 
 #include "binding/arguments.hpp"
 #include "binding/check.hpp"
 #include "binding/panic.hpp"
+#include "binding/python_errors.hpp"
 #include "binding/read_file.hpp"
 #include "binding/ref.hpp"
 
@@ -42,24 +41,20 @@ inline std::string note_for(const CheckFailure& failure, std::string_view path) 
 template <typename ParseAndConvert>
 PyObject* call_with_file(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames, ParseAndConvert parse_and_convert) noexcept {
-    std::string_view path;
-    try {
-        std::vector<PyObject*> slots = extract_arguments_fastcall(description, args, nargs, kwnames);
-        path = extract_str(slots[0], description.positional_parameter_names[0]);
-        Text text = read_to_string(path);
-        GarbageCollectorPause pause;
-        Ref result = parse_and_convert(std::move(text));
-        return result.release();
-    } catch (const CheckFailure& failure) {
-        set_panic(failure.message(), note_for(failure, path));
-    } catch (const PythonErrorSet&) {
-        // already set
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        PyErr_NoMemory();
-    }
-    return nullptr;
+    return translating_failures([&]() -> PyObject* {
+        std::string_view path;
+        try {
+            std::vector<PyObject*> slots = extract_arguments_fastcall(description, args, nargs, kwnames);
+            path = extract_str(slots[0], description.positional_parameter_names[0]);
+            Text text = read_to_string(path);
+            GarbageCollectorPause pause;
+            Ref result = parse_and_convert(std::move(text));
+            return result.release();
+        } catch (const CheckFailure& failure) {
+            set_panic(failure.message(), note_for(failure, path));
+            throw PythonErrorSet{};
+        }
+    });
 }
 
 }  // namespace binding

@@ -1,6 +1,6 @@
 #pragma once
-// Where the failures of skav_batch._columns's entry points become the Python exception that
-// the caller sees: the one place that catches them.
+// Where the failures of an entry point become the Python exception that the caller sees: the
+// one place that catches them (a check failure is turned into one first, see entry.hpp).
 
 #include <new>
 #include <stdexcept>
