@@ -1,6 +1,7 @@
 """The `skav-rs` command: argument parsing and exit codes.
 
-Exit status: 0 when every file was read, 1 when any failed, 2 for usage errors.
+Exit status: 0 when every file was read, 1 when any failed, 2 for usage errors, 130 when
+stopped by Ctrl-C, 141 when the reader of standard output went away (e.g. `| head`).
 """
 
 from __future__ import annotations
@@ -13,37 +14,49 @@ from pathlib import Path
 
 from skav_batch.read import KINDS, Kind, find_files, read_file
 
+INTERRUPTED, BROKEN_PIPE = 130, 141
+
 
 def json_command(files: list[str], kind: Kind) -> int:
-    document: dict[str, dict[str, object]] = {}
-    failed = False
-    for path in files:
+    """Writes each file's entry as soon as it is read; the entries come in the order of their keys,
+    so the whole is what json.dump(..., sort_keys=True, indent=2) writes."""
+    failed, entries = False, 0
+    sys.stdout.write("{")
+    for path in sorted(set(files)):
         results = read_file(path, kind)
         if results.read:
-            document[path] = {parser: getattr(results, parser) for parser in results.read}
+            text = json.dumps({parser: getattr(results, parser) for parser in results.read}, sort_keys=True, indent=2)
+            sys.stdout.write(("," if entries else "") + f"\n  {json.dumps(path)}: " + text.replace("\n", "\n  "))
+            sys.stdout.flush()
+            entries += 1
         for entry in results.failures:
             print(f"{path}: {entry.kind}: {entry.error}: {entry.message}", file=sys.stderr)
             if entry.where is not None:
                 print(entry.where, file=sys.stderr)
             failed = True
-    json.dump(document, sys.stdout, sort_keys=True, indent=2)
-    sys.stdout.write("\n")
+    sys.stdout.write("\n}\n" if entries else "}\n")
+    sys.stdout.flush()
     return 1 if failed else 0
 
 
 def tables_command(args: argparse.Namespace, files: list[str]) -> int:
-    try:
-        from skav_batch import engine  # Dask, pyarrow and tqdm only here: `json` works without the batch extra
+    try:  # pyarrow (and Dask) only here: `json` works without the batch extra
+        from skav_batch import local, parts
+        if args.scheduler is not None:
+            from skav_batch import engine
     except ImportError as error:
         print(f"skav-rs tables: error: {error}; install the batch extra: pip install 'skav_rs[batch]'", file=sys.stderr)
         return 2
     try:
-        summary = engine.run(files, args.kind, args.out, workers=args.workers, scheduler=args.scheduler,
-                             progress=not args.no_progress)
-    except engine.SetupError as error:
+        if args.scheduler is None:
+            summary = local.run(files, args.kind, args.out, workers=args.workers, progress=not args.no_progress)
+        else:
+            summary = engine.run(files, args.kind, args.out, scheduler=args.scheduler, workers=args.workers,
+                                 progress=not args.no_progress)
+    except parts.SetupError as error:
         print(f"skav-rs tables: error: {error}", file=sys.stderr)
         return 2
-    except Exception as error:  # the run stopped (e.g. workers without skav_batch): files were left unread
+    except Exception as error:  # the run stopped (e.g. a full disk, workers without skav_batch): files were left unread
         print(f"skav-rs tables: stopped: {type(error).__name__}: {error}", file=sys.stderr)
         return 1
     print(f"{summary.files} files: {summary.files - summary.failed} read, {summary.failed} failed; "
@@ -62,13 +75,17 @@ def parser() -> argparse.ArgumentParser:
     commands = main.add_subparsers(dest="command", required=True)
     as_json = commands.add_parser("json", help="results as JSON with sorted keys on standard output")
     as_json.add_argument("files", nargs="+", metavar="FILE")
-    tables = commands.add_parser("tables", help="Parquet tables of many files, read on Dask")
+    tables = commands.add_parser("tables", help="Parquet tables of many files")
     tables.add_argument("paths", nargs="+", metavar="PATH", help="files, and folders to search")
     tables.add_argument("--out", type=Path, required=True, metavar="DIR", help="folder for the five tables")
     tables.add_argument("--pattern", default="*.out", metavar="GLOB", help="file names in folders (default: *.out)")
-    engine = tables.add_mutually_exclusive_group()
-    engine.add_argument("--workers", type=positive, metavar="N", help="local worker processes (default: one per core)")
-    engine.add_argument("--scheduler", metavar="ADDRESS", help="run on this Dask cluster, e.g. tcp://host:8786")
+    tables.add_argument("--workers", type=positive, metavar="N",
+                        help="files read at once: threads of this process, or with --scheduler local, worker "
+                             "processes (default: one per core)")
+    tables.add_argument("--scheduler", metavar="ADDRESS",
+                        help="read on this Dask cluster, e.g. tcp://host:8786; 'local' starts a Dask cluster of "
+                             "worker processes on this machine, so that a file that crashes its reader ends one "
+                             "worker, not the command (default: no Dask, threads of this process)")
     tables.add_argument("--no-progress", action="store_true", help="draw no progress bar")
     for command in (as_json, tables):
         command.add_argument("--kind", choices=KINDS, default="auto", help="parser to use (default: by the headings)")
@@ -82,9 +99,19 @@ def main(argv: list[str] | None = None) -> int:
     for path in paths:
         if not os.path.lexists(path):
             arguments.error(f"no such file or folder: {path}")
-    if args.command == "json":
-        return json_command(paths, args.kind)
-    return tables_command(args, find_files(paths, args.pattern))
+    if args.command == "tables" and args.workers and args.scheduler not in (None, "local"):
+        arguments.error("--workers sets the local threads or the workers of --scheduler local, not those of a cluster")
+    try:
+        if args.command == "json":
+            return json_command(paths, args.kind)
+        return tables_command(args, find_files(paths, args.pattern))
+    except KeyboardInterrupt:
+        print("skav-rs: interrupted", file=sys.stderr)
+        return INTERRUPTED
+    except BrokenPipeError:
+        # Python would report the broken pipe again when it flushes standard output at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return BROKEN_PIPE
 
 
 if __name__ == "__main__":

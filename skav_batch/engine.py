@@ -1,4 +1,5 @@
-"""Reading many files on Dask: tasks of many files, each writing its own part files into the output folder.
+"""Reading many files on Dask (`skav-rs tables --scheduler`): tasks of many files, each writing its
+own part files into the output folder, on as many machines as the cluster has.
 
 The client holds file names and counts only, never rows. Each file lands exactly once:
 - a task's part files have names fixed by the task, written to a temporary file and renamed
@@ -11,102 +12,41 @@ The client holds file names and counts only, never rows. Each file lands exactly
 from __future__ import annotations
 
 import logging
-import math
 import os
 import sys
-import tempfile
 import uuid
 from collections.abc import Iterator
 from contextlib import contextmanager
 from pathlib import Path
-from typing import NamedTuple
 
 import dask
-import pyarrow.parquet as pq
-from distributed import Client, Future, LocalCluster, WorkerPlugin, as_completed
+from distributed import Client, Future, LocalCluster, as_completed
 from distributed.scheduler import KilledWorker
 from tqdm import tqdm
 
-from skav_batch.read import Kind, failure, read_file
-from skav_batch.tables import NAMES, Tables, TableBuilder, failure_table
+from skav_batch.parts import SetupError, Summary, Task, part_name, prepare, remove, split, write_parts
+from skav_batch.read import Kind, failure
+from skav_batch.tables import empty_tables, failure_table, read_columns
 
-MAX_FILES_PER_TASK = 100
+LOCAL = "local"  # --scheduler local: a local cluster of worker processes
 
-
-class SetupError(Exception):
-    """The output folder cannot be written or the scheduler cannot be reached."""
-
-
-class Task(NamedTuple):
-    name: str  # names the task's part files
-    paths: list[str]
-    alone: bool = False  # runs while no other task runs
-
-
-class Summary(NamedTuple):
-    files: int
-    failed: int
-
-
-def part_name(task: str) -> str:
-    return f"part-{task}.parquet"
-
-
-def prepare(out: Path) -> None:
-    """Creates the table folders, clears the parts of an earlier run, and checks they can be written."""
-    try:
-        for name in NAMES:
-            (out / name).mkdir(parents=True, exist_ok=True)
-            tempfile.TemporaryFile(dir=out / name).close()
-        remove(out, "part-*.parquet", ".part-*.tmp")
-    except OSError as error:
-        raise SetupError(f"cannot write tables to {out}: {error.strerror or error}") from error
-
-
-def remove(out: Path, *patterns: str) -> None:
-    """Removes the files matching any of the patterns from every table folder."""
-    for name in NAMES:
-        for pattern in patterns:
-            for path in (out / name).glob(pattern):
-                path.unlink(missing_ok=True)
-
-
-def write_parts(out: str, task: str, tables: Tables) -> None:
-    for name, rows in tables.items():
-        final = os.path.join(out, name, part_name(task))
-        # A dot name: readers of the table folder skip it until it is complete.
-        temporary = os.path.join(out, name, f".{part_name(task)}.{uuid.uuid4().hex}.tmp")
-        pq.write_table(rows, temporary)
-        os.replace(temporary, final)
+MOST_FILES = 100
+MOST_BYTES = 256 << 20
 
 
 def read_task(task: Task, kind: Kind, out: str, cwd: str) -> Summary:
     """Runs on a worker: reads the task's files and writes its five part files."""
-    builder, failed = TableBuilder(), 0
-    for path in task.paths:
-        # Opened relative to the client's folder; the table keeps the path as found.
-        results = read_file(os.path.join(cwd, path), kind)
-        failed += bool(results.failures)
-        builder.add(path, results)
-    write_parts(out, task.name, builder.tables())
+    # Opened relative to the client's folder; the tables keep the paths as found.
+    tables, failed = read_columns(task.paths, kind, cwd)
+    write_parts(out, task.name, tables)
     return Summary(len(task.paths), failed)
 
 
-class QuietNativeReports(WorkerPlugin):
-    """On local workers, the module's failure reports (written to file descriptor 2) would garble the
-    progress bar; every failure is a row of the failures table anyway."""
-
-    def setup(self, worker: object) -> None:
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, 2)
-        os.close(devnull)
-
-
 @contextmanager
-def connect(workers: int | None, scheduler: str | None) -> Iterator[Client]:
-    """A client of the given scheduler, or of a local cluster of single-threaded worker processes
-    (the module holds the interpreter lock, so threads would not read in parallel)."""
-    if scheduler is not None:
+def connect(scheduler: str, workers: int | None) -> Iterator[Client]:
+    """A client of the scheduler at this address, or of a local cluster of single-threaded worker
+    processes (LOCAL): a file that crashes its reader then ends one worker, not the command."""
+    if scheduler != LOCAL:
         try:
             client = Client(scheduler, timeout="10s")
         except (OSError, ValueError) as error:  # unreachable, or not an address
@@ -119,26 +59,18 @@ def connect(workers: int | None, scheduler: str | None) -> Iterator[Client]:
     with dask.config.set({"distributed.scheduler.worker-saturation": 1.0}), \
             LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1, processes=True,
                          dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
-        client.register_plugin(QuietNativeReports())
         yield client
 
 
-def split(paths: list[str], workers: int) -> list[Task]:
-    """Tasks of many files, yet enough of them to keep every worker busy to the end."""
-    size = max(1, min(MAX_FILES_PER_TASK, math.ceil(len(paths) / (4 * workers))))
-    count = math.ceil(len(paths) / size)
-    return [Task(f"{i:06d}", paths[i * size:(i + 1) * size]) for i in range(count)]
-
-
-def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, scheduler: str | None = None,
+def run(paths: list[str], kind: Kind, out: Path, *, scheduler: str, workers: int | None = None,
         progress: bool = True) -> Summary:
     """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
     prepare(out)
     if not paths:  # no cluster needed, yet every table must be readable
-        write_parts(str(out), "empty", TableBuilder().tables())
+        write_parts(str(out), "empty", empty_tables())
         return Summary(0, 0)
     try:
-        with connect(workers, scheduler) as client:
+        with connect(scheduler, workers) as client:
             return run_tasks(client, paths, kind, str(out.resolve()), progress)
     finally:
         remove(out, ".part-*.tmp")  # left by workers that died while writing
@@ -161,7 +93,7 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
         pending[future := client.submit(read_task, task, kind, out, cwd, key=key, pure=False)] = task
         futures.add(future)
 
-    for task in split(paths, max(1, len(client.scheduler_info()["workers"]))):
+    for task in split(paths, max(1, len(client.scheduler_info()["workers"])), MOST_FILES, MOST_BYTES):
         start(task)
     failed = 0
     with tqdm(total=len(paths), unit="file", file=sys.stderr, disable=not progress) as bar:

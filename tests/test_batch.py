@@ -1,5 +1,7 @@
 """skav_batch: the tables against the module's own results, the skav-rs command, and runs on Dask."""
 
+import resource
+
 import json
 import os
 import signal
@@ -82,8 +84,7 @@ def columns(table):
     return " ".join(f"{field.name}:{field.type}" for field in table.schema)
 
 
-def test_tables_hold_the_module_results_field_by_field(folder, monkeypatch):
-    monkeypatch.setattr(skav_batch.read, "CHUNK", 7)  # headings then span chunks
+def test_tables_hold_the_module_results_field_by_field(folder):
     tables = read_tables([folder])
     assert {name: columns(table) for name, table in tables.items()} == COLUMNS
     assert {name: sorted(rows) for name, rows in rows_of(tables).items()} == expected_rows(folder, FOLDER)
@@ -119,11 +120,12 @@ def test_command_line_errors(capsys, folder, tmp_path, args, status, message):
     assert run[0] == status and message in run[2], run
 
 
-def test_json_prints_module_results_with_sorted_keys(capsys, folder):
-    files = [folder / "runs" / "both.out", folder / "runs" / "deeper" / "casscf.out"]
-    status, out, _ = cli(capsys, "json", *files)
-    expected = {str(files[0]): {"tddft": skav_rs.parse_tddft(str(files[0])), "casscf": skav_rs.parse_casscf(str(files[0]))},
-                str(files[1]): {"casscf": skav_rs.parse_casscf(str(files[1]))}}
+def test_json_prints_module_results_with_sorted_keys(capsys, folder, monkeypatch):
+    monkeypatch.setattr(skav_batch.read, "CHUNK", 7)  # headings then span chunks
+    files = [folder / "runs" / "deeper" / "casscf.out", folder / "runs" / "both.out"]
+    status, out, _ = cli(capsys, "json", *files, files[0])
+    expected = {str(files[1]): {"tddft": skav_rs.parse_tddft(str(files[1])), "casscf": skav_rs.parse_casscf(str(files[1]))},
+                str(files[0]): {"casscf": skav_rs.parse_casscf(str(files[0]))}}
     assert status == 0 and out == json.dumps(expected, sort_keys=True, indent=2) + "\n"
 
 
@@ -143,26 +145,68 @@ def written(out):
     return {name: pq.read_table(out / name) for name in NAMES}
 
 
-def test_local_cluster_writes_the_same_tables(folder, tmp_path):
+@pytest.mark.parametrize("engine", [[], ["--scheduler", "local"]], ids=["threads", "local-cluster"])
+def test_command_writes_the_same_tables(folder, tmp_path, engine):
     (tmp_path / "soc_states").mkdir()
     (tmp_path / "soc_states" / "part-999999.parquet").write_bytes(b"a part of an earlier run")
-    run = skav_rs_tables(folder, folder / "tddft.out", "--out", tmp_path, "--workers", 2)
-    assert run.returncode == 1 and "8/8 " in run.stderr and "failed=4" in run.stderr, run.stderr
-    assert rows_of(written(tmp_path)) == rows_of(read_tables([folder]))
+    os.mkfifo(fifo := tmp_path / "pipe.out")  # named: a failure row, and no wait for a writer
+    run = skav_rs_tables(folder, folder / "tddft.out", fifo, "--out", tmp_path, "--workers", 2, *engine)
+    assert run.returncode == 1 and "9/9 " in run.stderr and "failed=5" in run.stderr, run.stderr
+    tables = rows_of(written(tmp_path))
+    assert tables.pop("failures")[-1] == [str(fifo), "auto", "NotARegularFile", "not a regular file: a named pipe", None]
+    assert tables == {name: rows for name, rows in rows_of(read_tables([folder])).items() if name != "failures"}
+
+
+@pytest.fixture(scope="module")
+def links(tmp_path_factory):
+    """300 names of one file of 20 MB: many files to read, and little to write or keep in the page cache."""
+    folder = tmp_path_factory.mktemp("links")
+    (folder / "0.out").write_text(("x" * 99 + "\n") * 200_000 + TDDFT)
+    for i in range(1, 300):
+        os.link(folder / "0.out", folder / f"{i}.out")
+    return sorted(map(str, folder.iterdir()), key=lambda name: int(Path(name).stem))
+
+
+def test_memory_stays_within_the_files_read_at_once(links, tmp_path):
+    code = ("import resource, sys; from skav_batch.cli import main; status = main(sys.argv[1:]); "
+            "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024); sys.exit(status)")
+    run = subprocess.run([sys.executable, "-c", code, "tables", *links[:40], "--out", tmp_path, "--workers", "2",
+                          "--no-progress"], capture_output=True, text=True, env=ENV, timeout=120)
+    assert run.returncode == 0 and pq.read_table(tmp_path / "soc_states").num_rows == 40 * 9, run.stderr
+    assert int(run.stdout) < 2 * (20 + 1) + 200  # MB: workers x (largest file + its columns) + 200
+
+
+def test_ctrl_c_stops_within_a_second(links, tmp_path):
+    command = subprocess.Popen([sys.executable, "-m", "skav_batch", "tables", *links, "--out", tmp_path, "--workers", "1"],
+                               env=ENV, stderr=subprocess.PIPE, text=True)
+    while not list((tmp_path / "soc_states").glob("part-*")):  # a first task is done
+        time.sleep(0.01)
+    command.send_signal(signal.SIGINT)
+    stopped = time.monotonic()
+    assert command.wait(timeout=10) == 130 and time.monotonic() - stopped < 1, command.stderr.read()
+    parts = list(tmp_path.rglob("*part-*"))  # complete parts only, no temporary ones
+    assert parts and all(part.suffix == ".parquet" for part in parts) and len(parts) < 5 * len(links)
+    assert pq.read_table(tmp_path / "soc_states").num_rows == 9 * len(parts) // 5
+
+
+def test_json_into_a_closed_pipe_ends_quietly(links):
+    run = subprocess.run(f"{sys.executable} -m skav_batch json {' '.join(links[:3])} {TDDFT_PATH} | head -c 1", shell=True,
+                         capture_output=True, text=True, env=ENV, timeout=60)
+    assert run.stdout == "{" and run.stderr == ""
 
 
 # Loaded into each worker: a worker dies right after writing the parts of the task holding "dies-once" (the first
 # time only, so the rerun must replace them), and whenever it reads "dies-always".
 DYING = """
-import os, skav_rs, skav_batch.engine as engine
+import os, skav_batch.engine as engine
 # A worker may load this twice: wrap the original functions only.
-parse = skav_rs.__dict__.setdefault("original", skav_rs.parse_tddft)
+read_columns = engine.__dict__.setdefault("original_read", engine.read_columns)
 write_parts = engine.__dict__.setdefault("original", engine.write_parts)
 
-def parse_tddft(filename):
-    if "dies-always" in filename:
+def read_or_die(paths, kind, cwd=None):
+    if any("dies-always" in path for path in paths):
         os._exit(1)
-    return parse(filename)
+    return read_columns(paths, kind, cwd)
 
 def write_then_die(out, task, tables):
     write_parts(out, task, tables)
@@ -171,7 +215,7 @@ def write_then_die(out, task, tables):
             open(file + ".died", "w").close()
             os._exit(1)
 
-skav_rs.parse_tddft, engine.write_parts = parse_tddft, write_then_die
+engine.read_columns, engine.write_parts = read_or_die, write_then_die
 """
 
 

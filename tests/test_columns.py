@@ -90,7 +90,8 @@ def test_pyarrow_imports_the_rows_and_schemas():
     pa = pytest.importorskip("pyarrow")
     from skav_batch.tables import SCHEMAS
 
-    tables, _ = _columns.read([*SAMPLES, "/nonexistent/input.out"], ["a", "b", "c"], "auto")
+    paths = [*SAMPLES, "/nonexistent/input.out"]
+    tables, _ = _columns.read(paths, list(map(str, range(len(paths)))), "auto")
     for name, table in tables.items():
         imported = pa.table(table)
         assert imported.schema.equals(SCHEMAS[name]) and pa.schema(table).equals(SCHEMAS[name])

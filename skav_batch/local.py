@@ -1,0 +1,117 @@
+"""Reading many files on one machine, in this process: threads that each read a task of files
+with the native reader (which releases the interpreter lock) and write the task's parts.
+
+Ctrl-C stops the run within a second: no new task starts, no new part is written, and the parts
+already written stay (each complete, see parts.py).
+"""
+
+from __future__ import annotations
+
+import os
+import queue
+import sys
+import threading
+import time
+from collections.abc import Iterator
+from concurrent.futures import ThreadPoolExecutor
+from contextlib import contextmanager
+from pathlib import Path
+from typing import Protocol
+
+import pyarrow as pa
+
+from skav_batch.parts import Summary, Task, prepare, remove, split, write_parts
+from skav_batch.read import Kind
+from skav_batch.tables import NAMES, Tables, empty_tables, read_columns
+
+MOST_FILES = 1000
+MOST_BYTES = 32 << 20
+# How long a stopped run waits for the tasks that are running.
+GRACE_SECONDS = 0.5
+
+
+class Progress(Protocol):
+    def update(self, n: float | None = 1) -> bool | None: ...
+
+    def set_postfix(self, ordered_dict: None = None, refresh: bool | None = True, **kwargs: object) -> None: ...
+
+
+@contextmanager
+def progress_bar(files: int, shown: bool) -> Iterator[Progress | None]:
+    if not shown:
+        yield None
+        return
+    from tqdm import tqdm  # only when drawn: it costs a tenth of a second of a short run
+
+    with tqdm(total=files, unit="file", file=sys.stderr) as bar:
+        yield bar
+
+
+def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True) -> Summary:
+    """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
+    prepare(out)
+    if not paths:  # every table must be readable all the same
+        write_parts(str(out), "empty", empty_tables())
+        return Summary(0, 0)
+    workers = workers or os.cpu_count() or 1
+    try:
+        return run_tasks(split(paths, workers, MOST_FILES, MOST_BYTES), kind, str(out), workers, progress)
+    finally:
+        remove(out, ".part-*.tmp")  # of tasks stopped while they wrote
+
+
+def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
+    todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
+    for task in tasks:
+        todo.put(task)
+    done: queue.SimpleQueue[Summary | BaseException] = queue.SimpleQueue()
+    stop = threading.Event()
+
+    def work() -> None:
+        while not stop.is_set():
+            try:
+                task = todo.get_nowait()
+            except queue.Empty:
+                return
+            try:
+                tables, failed = read_columns(task.paths, kind)
+                if stop.is_set():  # a stopped run writes no more parts
+                    return
+                write_parts(out, task.name, tables)
+                done.put(Summary(len(task.paths), failed))
+            except BaseException as error:  # handed to the main thread, which stops the run
+                done.put(error)
+
+    # Daemon threads: a stopped run does not wait at exit for a task that is still reading.
+    threads = [threading.Thread(target=work, daemon=True) for _ in range(min(workers, len(tasks)))]
+    for thread in threads:
+        thread.start()
+    files = failed = 0
+    try:
+        with progress_bar(sum(len(task.paths) for task in tasks), progress) as bar:
+            for _ in tasks:
+                result = done.get()
+                if isinstance(result, BaseException):
+                    raise result
+                files, failed = files + result.files, failed + result.failed
+                if bar is not None:
+                    bar.update(result.files)
+                    bar.set_postfix(failed=failed, refresh=False)
+    except BaseException:  # Ctrl-C, or a task that could not write its parts
+        stop.set()
+        deadline = time.monotonic() + GRACE_SECONDS
+        for thread in threads:
+            thread.join(max(0.0, deadline - time.monotonic()))
+        raise
+    return Summary(files, failed)
+
+
+def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
+    """The five tables of the files, in memory, read by `workers` threads (default: one per core)."""
+    workers = workers or os.cpu_count() or 1
+    with ThreadPoolExecutor(workers) as pool:
+        parts = list(pool.map(lambda task: read_columns(task.paths, kind)[0],
+                              split(paths, workers, MOST_FILES, MOST_BYTES)))
+    if not parts:
+        return empty_tables()
+    return {name: pa.concat_tables([part[name] for part in parts]) for name in NAMES}

@@ -1,0 +1,96 @@
+"""The output folder: five table folders of part files, one part of each table per task.
+
+A part is written to a temporary dot file and renamed into place, so a reader of the folder
+never sees half a part, and a task that runs again replaces its parts.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import tempfile
+import uuid
+from pathlib import Path
+from typing import NamedTuple
+
+from skav_batch.tables import NAMES, Tables
+
+
+class SetupError(Exception):
+    """The output folder cannot be written or the scheduler cannot be reached."""
+
+
+class Task(NamedTuple):
+    name: str  # names the task's part files
+    paths: list[str]
+    alone: bool = False  # runs while no other task runs
+
+
+class Summary(NamedTuple):
+    files: int
+    failed: int
+
+
+def part_name(task: str) -> str:
+    return f"part-{task}.parquet"
+
+
+def prepare(out: Path) -> None:
+    """Creates the table folders, clears the parts of an earlier run, and checks they can be written."""
+    try:
+        for name in NAMES:
+            (out / name).mkdir(parents=True, exist_ok=True)
+            tempfile.TemporaryFile(dir=out / name).close()
+        remove(out, "part-*.parquet", ".part-*.tmp")
+    except OSError as error:
+        raise SetupError(f"cannot write tables to {out}: {error.strerror or error}") from error
+
+
+def remove(out: Path, *patterns: str) -> None:
+    """Removes the files matching any of the patterns from every table folder."""
+    for name in NAMES:
+        for pattern in patterns:
+            for path in (out / name).glob(pattern):
+                path.unlink(missing_ok=True)
+
+
+def write_parts(out: str, task: str, tables: Tables) -> None:
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    for name, rows in tables.items():
+        final = os.path.join(out, name, part_name(task))
+        # A dot name: readers of the table folder skip it until it is complete.
+        temporary = os.path.join(out, name, f".{part_name(task)}.{uuid.uuid4().hex}.tmp")
+        # Dictionaries for the texts, which repeat (a file's name on each of its rows); for the
+        # numbers, which seldom do, one costs more time than it saves space.
+        texts = [field.name for field in rows.schema if field.type == pa.string()]
+        pq.write_table(rows, temporary, use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
+        os.replace(temporary, final)
+
+
+def size(path: str) -> int:
+    try:
+        return os.stat(path).st_size
+    except OSError:
+        return 0  # its reading fails, and says why
+
+
+def split(paths: list[str], workers: int, most_files: int, most_bytes: int) -> list[Task]:
+    """Tasks of consecutive files, enough to keep every worker busy to the end, each holding at
+    most `most_files` files and, unless one file is larger, `most_bytes` bytes: a task's columns
+    stay in memory until its parts are written."""
+    per_task = max(1, min(most_files, math.ceil(len(paths) / (4 * workers))))
+    tasks: list[Task] = []
+    group: list[str] = []
+    total = 0
+    for path in paths:
+        bytes_ = size(path)
+        if group and (len(group) == per_task or total + bytes_ > most_bytes):
+            tasks.append(Task(f"{len(tasks):06d}", group))
+            group, total = [], 0
+        group.append(path)
+        total += bytes_
+    if group:
+        tasks.append(Task(f"{len(tasks):06d}", group))
+    return tasks
