@@ -60,6 +60,15 @@ def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, 
         remove(out, ".part-*.tmp")  # of tasks stopped while they wrote
 
 
+def read_task(task: Task, kind: Kind, out: str, stop: threading.Event) -> Summary:
+    """Reads the task's files and writes its parts; its tables go when it returns, before the
+    thread reads on."""
+    tables, failed = read_columns(task.paths, kind)
+    if not stop.is_set():  # a stopped run writes no more parts
+        write_parts(out, task.name, tables)
+    return Summary(len(task.paths), failed)
+
+
 def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
     todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
     for task in tasks:
@@ -74,11 +83,7 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
             except queue.Empty:
                 return
             try:
-                tables, failed = read_columns(task.paths, kind)
-                if stop.is_set():  # a stopped run writes no more parts
-                    return
-                write_parts(out, task.name, tables)
-                done.put(Summary(len(task.paths), failed))
+                done.put(read_task(task, kind, out, stop))
             except BaseException as error:  # handed to the main thread, which stops the run
                 done.put(error)
 

@@ -1,6 +1,5 @@
 """skav_batch: the tables against the module's own results, the skav-rs command, and runs on Dask."""
 
-import resource
 
 import json
 import os
@@ -15,6 +14,7 @@ import pytest
 
 import skav_rs
 from conftest import NAMES, NO_SECTION, module_rows, stored
+from test_robustness import UNDER_ASAN
 
 distributed = pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -167,13 +167,15 @@ def links(tmp_path_factory):
     return sorted(map(str, folder.iterdir()), key=lambda name: int(Path(name).stem))
 
 
+@pytest.mark.skipif(sys.platform != "linux", reason="reads the peak from /proc")
 def test_memory_stays_within_the_files_read_at_once(links, tmp_path):
-    code = ("import resource, sys; from skav_batch.cli import main; status = main(sys.argv[1:]); "
-            "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024); sys.exit(status)")
+    # The peak of this process image: the rusage maximum would count the forked test process too.
+    code = ("import re, sys; from skav_batch.cli import main; status = main(sys.argv[1:]); "
+            "print(re.search(r'VmHWM:\\s*(\\d+)', open('/proc/self/status').read())[1]); sys.exit(status)")
     run = subprocess.run([sys.executable, "-c", code, "tables", *links[:40], "--out", tmp_path, "--workers", "2",
                           "--no-progress"], capture_output=True, text=True, env=ENV, timeout=120)
     assert run.returncode == 0 and pq.read_table(tmp_path / "soc_states").num_rows == 40 * 9, run.stderr
-    assert int(run.stdout) < 2 * (20 + 1) + 200  # MB: workers x (largest file + its columns) + 200
+    assert int(run.stdout) >> 10 < 2 * (20 + 1) + 200 or UNDER_ASAN  # MB: workers x (largest file + its columns) + 200
 
 
 def test_ctrl_c_stops_within_a_second(links, tmp_path):
@@ -183,7 +185,7 @@ def test_ctrl_c_stops_within_a_second(links, tmp_path):
         time.sleep(0.01)
     command.send_signal(signal.SIGINT)
     stopped = time.monotonic()
-    assert command.wait(timeout=10) == 130 and time.monotonic() - stopped < 1, command.stderr.read()
+    assert command.wait(timeout=10) == 130 and time.monotonic() - stopped < (1 if not UNDER_ASAN else 5), command.stderr.read()
     parts = list(tmp_path.rglob("*part-*"))  # complete parts only, no temporary ones
     assert parts and all(part.suffix == ".parquet" for part in parts) and len(parts) < 5 * len(links)
     assert pq.read_table(tmp_path / "soc_states").num_rows == 9 * len(parts) // 5

@@ -2,6 +2,7 @@
 // Growable typed buffers, one per column, laid out as Arrow arrays are: grown by appending,
 // read in place by the export once no more rows come.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -28,6 +29,15 @@ struct ArrayBuffers {
 inline const void* non_null(const void* data) {
     static constexpr uint64_t kNothing = 0;
     return data ? data : &kNothing;
+}
+
+// Room for `more` items beyond those held: at least twice the room so far, so that many small
+// additions cost linear time, and exactly what one large addition needs (a doubling there
+// would hold up to twice the memory).
+template <typename Buffer>
+void reserve_more(Buffer& buffer, size_t more) {
+    size_t needed = buffer.size() + more;
+    if (needed > buffer.capacity()) buffer.reserve(std::max(needed, 2 * buffer.capacity()));
 }
 
 // Which rows hold a value; takes no memory until the first null.
@@ -72,6 +82,7 @@ class FixedWidthColumn {
 public:
     static constexpr const char* kFormat = arrow_format<T>();
     void append(T value) { values_.push_back(value); }
+    void reserve_more(size_t rows, size_t) { columns::reserve_more(values_, rows); }
     // The string bytes this column would hold with `value` appended: none.
     size_t bytes_with(T) const noexcept { return 0; }
     ArrayBuffers buffers() const {
@@ -96,6 +107,11 @@ public:
         if (value) return append(*value);
         offsets_.push_back(offsets_.back());
         validity_.append(false);
+    }
+    // Room for `rows` more rows of `bytes` in all.
+    void reserve_more(size_t rows, size_t bytes) {
+        columns::reserve_more(offsets_, rows);
+        columns::reserve_more(data_, bytes);
     }
     size_t bytes_with(std::string_view value) const noexcept { return data_.size() + value.size(); }
     size_t bytes_with(std::optional<std::string_view> value) const noexcept {

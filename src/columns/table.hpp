@@ -52,6 +52,12 @@ public:
         ++rows_;
     }
 
+    // Room for `rows` more rows, whose first column (the file's name) holds `first_bytes` in all.
+    void reserve_more(size_t rows, size_t first_bytes) {
+        if (batches_.back()->rows > 0 && bytes_with(batches_.back()->columns, first_bytes) > limit_) return;
+        reserve_more(batches_.back()->columns, rows, first_bytes, std::index_sequence_for<Columns...>{});
+    }
+
     ColumnTable finish() const {
         ColumnTable table{fields(std::index_sequence_for<Columns...>{}), {}, static_cast<int64_t>(rows_)};
         for (const std::shared_ptr<Batch>& batch : batches_) {
@@ -78,6 +84,13 @@ private:
     static size_t bytes_with(const std::tuple<Columns...>& columns, std::index_sequence<I...>,
                              const Values&... values) {
         return std::max({size_t{0}, std::get<I>(columns).bytes_with(values)...});
+    }
+    static size_t bytes_with(const std::tuple<Columns...>& columns, size_t first_bytes) {
+        return std::get<0>(columns).bytes_with(std::string_view()) + first_bytes;
+    }
+    template <size_t... I>
+    static void reserve_more(std::tuple<Columns...>& columns, size_t rows, size_t first_bytes, std::index_sequence<I...>) {
+        (std::get<I>(columns).reserve_more(rows, I == 0 ? first_bytes : 0), ...);
     }
     template <size_t... I, typename... Values>
     static void append_to(std::tuple<Columns...>& columns, std::index_sequence<I...>, const Values&... values) {

@@ -12,6 +12,10 @@ Tables::Tables(size_t string_limit)
 
 void Tables::add_tddft(std::string_view file, const outputs::tddft::TDDFTOutput& output) {
     const auto& states = output.soc_matrix.eigenvectors;
+    size_t elements = 0;
+    for (const auto& state : states) elements += state.elements.size();
+    soc_states_.reserve_more(states.size(), states.size() * file.size());
+    soc_elements_.reserve_more(elements, elements * file.size());
     for (uint32_t s = 0; s < states.size(); ++s) {
         const auto& elements = states[s].elements;
         soc_states_.append(file, s, states[s].n, states[s].energy, static_cast<uint32_t>(elements.size()));
@@ -24,6 +28,10 @@ void Tables::add_tddft(std::string_view file, const outputs::tddft::TDDFTOutput&
 
 void Tables::add_casscf(std::string_view file, const outputs::casscf::CASSCFOutput& output) {
     const auto& orbitals = output.orbital_contributions;
+    size_t rows = 0;
+    for (const auto& orbital : orbitals) rows += orbital.contributions.size();
+    orbitals_.reserve_more(orbitals.size(), orbitals.size() * file.size());
+    orbital_contributions_.reserve_more(rows, rows * file.size());
     for (uint32_t o = 0; o < orbitals.size(); ++o) {
         const auto& rows = orbitals[o].contributions;
         orbitals_.append(file, o, orbitals[o].orbital_nr, orbitals[o].energy, orbitals[o].occupation,
