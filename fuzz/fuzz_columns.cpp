@@ -122,5 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(failed == expect(bytes, kind, expected), "failed files");
     }
     check(read_tables(tables, limit) == read_tables(expected, columns::kMaxStringBytes), "rows");
+    // The scan a stretch at a time, with stretches a few bytes long, agrees with one look at the whole.
+    columns::TextScan scan = columns::scan_text(bytes, true, 1 + size % 61);
+    check(scan.utf8 == binding::is_valid_utf8(bytes) && scan.tddft == (bytes.find(columns::kTDDFTHeading) != bytes.npos) &&
+              scan.casscf == (bytes.find(columns::kCASSCFHeading) != bytes.npos),
+          "scan by stretches");
     return 0;
 }

@@ -53,7 +53,12 @@ void InputFile::read_all_into(Text& text) {
     if (::fstat(fd_, &status) == 0 && status.st_size > 0) expected = static_cast<size_t>(status.st_size);
     // One byte beyond the expected size, so that reaching the end needs no second buffer.
     text.clear();
-    if (text.capacity() < expected + 1) text = Text::with_capacity(expected + 1);
+    if (text.capacity() < expected + 1) {
+        // A buffer read into again grows with room to spare: the files of a batch differ by a
+        // few bytes, and each new buffer costs a cleared page for every page read into it.
+        size_t room = text.capacity() ? std::max(expected + 1, text.capacity() + text.capacity() / 4) : expected + 1;
+        text = Text::with_capacity(room);
+    }
     for (;;) {
         if (text.size() == text.capacity()) text.reserve(text.capacity() < 4096 ? 8192 : text.capacity() * 2);
         ssize_t n = ::read(fd_, text.end(), std::min(text.capacity() - text.size(), kMaxRead));

@@ -1,69 +1,41 @@
 #include "columns/headings.hpp"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 
+#include "binding/utf8.hpp"
 #include "parsers/lines.hpp"
 
 namespace columns {
 namespace {
 
-using Bytes = char __attribute__((vector_size(16)));
+bool is_continuation(char byte) noexcept { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
-struct Hit {
-    const char* at = nullptr;
-    bool is_tddft = false;
-};
-
-bool starts_with_at(const char* at, const char* end, std::string_view needle) noexcept {
-    return static_cast<size_t>(end - at) >= needle.size() && std::memcmp(at, needle.data(), needle.size()) == 0;
-}
-
-// Lanes where `needle` may start: its first and its last byte are in place.
-Bytes candidates(const char* p, std::string_view needle) noexcept {
-    Bytes head, tail;
-    std::memcpy(&head, p, 16);
-    std::memcpy(&tail, p + needle.size() - 1, 16);
-    return (head == Bytes{} + needle.front()) & (tail == Bytes{} + needle.back());
-}
-
-// The first place where either heading starts, sixteen positions at a time while both fit
-// (the vector style of parsers::find_text, with two needles in the one pass).
-Hit find_either(std::string_view text) noexcept {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    auto hit_at = [&](const char* at) -> Hit {
-        if (starts_with_at(at, end, kTDDFTHeading)) return {at, true};
-        if (starts_with_at(at, end, kCASSCFHeading)) return {at, false};
-        return {};
-    };
-    const auto room = static_cast<ptrdiff_t>(15 + std::max(kTDDFTHeading.size(), kCASSCFHeading.size()));
-    for (; end - p >= room; p += 16) {
-        Bytes matches = candidates(p, kTDDFTHeading) | candidates(p, kCASSCFHeading);
-        uint64_t halves[2];
-        std::memcpy(halves, &matches, 16);
-        if (!(halves[0] | halves[1])) continue;
-        for (int i = 0; i < 16; ++i) {
-            if (matches[i] == 0) continue;
-            if (Hit hit = hit_at(p + i); hit.at) return hit;
-        }
-    }
-    for (; p < end; ++p) {
-        if (Hit hit = hit_at(p); hit.at) return hit;
-    }
-    return {};
+// Where a stretch from `start` ends: before a character's first byte, so that the check of the
+// stretch alone judges its characters as the check of the whole would. Past three continuation
+// bytes the text is no UTF-8 anyway, and the next stretch, starting with one, says so.
+size_t stretch_end(std::string_view bytes, size_t start, size_t stretch) noexcept {
+    size_t end = std::min(bytes.size(), start + std::max<size_t>(stretch, 4));
+    for (int back = 0; back < 3 && end < bytes.size() && is_continuation(bytes[end]); ++back) --end;
+    return end;
 }
 
 }  // namespace
 
-Headings find_headings(std::string_view bytes) noexcept {
-    Hit first = find_either(bytes);
-    if (!first.at) return {};
-    // The other heading cannot start before the first one found.
-    std::string_view rest = bytes.substr(static_cast<size_t>(first.at - bytes.data()));
-    bool other = parsers::find_text(rest, first.is_tddft ? kCASSCFHeading : kTDDFTHeading) != nullptr;
-    return first.is_tddft ? Headings{true, other} : Headings{other, true};
+TextScan scan_text(std::string_view bytes, bool headings, size_t stretch) noexcept {
+    TextScan scan;
+    const size_t overlap = std::max(kTDDFTHeading.size(), kCASSCFHeading.size()) - 1;
+    for (size_t start = 0; start < bytes.size();) {
+        size_t end = stretch_end(bytes, start, stretch);
+        if (scan.utf8) scan.utf8 = binding::is_valid_utf8(bytes.substr(start, end - start));
+        if (headings) {
+            // A heading may start in this stretch and end in the next.
+            std::string_view window = bytes.substr(start, end - start + overlap);
+            scan.tddft = scan.tddft || parsers::find_text(window, kTDDFTHeading);
+            scan.casscf = scan.casscf || parsers::find_text(window, kCASSCFHeading);
+        }
+        start = end;
+    }
+    return scan;
 }
 
 }  // namespace columns

@@ -6,11 +6,9 @@
 
 #include "binding/check.hpp"
 #include "binding/read_file.hpp"
-#include "binding/utf8.hpp"
 #include "columns/file_type.hpp"
 #include "columns/headings.hpp"
 #include "parsers/casscf.hpp"
-#include "parsers/lines.hpp"
 #include "parsers/tddft.hpp"
 
 namespace columns {
@@ -28,7 +26,6 @@ struct Failure {
     std::string error;
     std::string message;
     std::optional<std::string> where;
-    bool no_heading_line = false;  // the parser found no line headed by its heading
 };
 
 // The module's note; none if it cannot be made, as there.
@@ -49,21 +46,13 @@ std::optional<Failure> failure_of(const FileToRead& file, Work&& work) {
         work();
         return std::nullopt;
     } catch (const CheckFailure& failure) {
-        bool no_heading_line = failure.location().kind() == binding::Location::Kind::MissingHeading;
-        if (file.unencodable) return Failure{"PanicException", failure.message(), std::nullopt, no_heading_line};
-        return Failure{"PanicException", failure.message(), note_of(failure, file.path), no_heading_line};
+        if (file.unencodable) return Failure{"PanicException", failure.message(), std::nullopt};
+        return Failure{"PanicException", failure.message(), note_of(failure, file.path)};
     } catch (const std::bad_alloc&) {
         return Failure{"MemoryError", "", std::nullopt};
     } catch (const std::length_error&) {
         return Failure{"MemoryError", "", std::nullopt};
     }
-}
-
-Headings parsers_for(Kind kind, std::string_view content, bool unreadable) noexcept {
-    if (kind != Kind::Auto) return {kind == Kind::TDDFT, kind == Kind::CASSCF};
-    // The first parser's own failure then says why.
-    if (unreadable) return {true, false};
-    return find_headings(content);
 }
 
 std::string no_section_message() {
@@ -89,46 +78,29 @@ std::optional<Failure> parse(bool tddft, const FileToRead& file, std::string_vie
 
 Failure no_section() { return {"NoSection", no_section_message(), std::nullopt}; }
 
-bool holds(std::string_view text, std::string_view heading) noexcept {
-    return parsers::find_text(text, heading) != nullptr;
-}
-
-// `auto` on UTF-8 text, without a pass of its own for the headings: a parser that finds its
-// section, or fails inside one, applies; only where one finds no line headed by its heading
-// must the text be searched for the heading anywhere, as part of a line.
-FileResults read_by_parsing(const FileToRead& file, std::string_view content) {
-    FileResults results;
-    std::optional<Failure> tddft = parse(true, file, content, results);
-    bool has_tddft = !tddft || !tddft->no_heading_line || holds(content, kTDDFTHeading);
-    if (tddft && has_tddft) results.fail("tddft", std::move(*tddft));
-    std::optional<Failure> casscf = parse(false, file, content, results);
-    if (casscf) results.fail("casscf", std::move(*casscf));
-    if (!has_tddft && !casscf && !results.casscf && !holds(content, kCASSCFHeading)) results.fail("auto", no_section());
-    return results;
-}
-
 // `read_failure`: why the content could not be read, which every parser then reports.
 FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view content,
                             std::optional<Failure> read_failure) {
-    if (kind == Kind::Auto && !read_failure && !file.unencodable && binding::is_valid_utf8(content)) {
-        return read_by_parsing(file, content);
-    }
     FileResults results;
-    Headings parsers = parsers_for(kind, content, read_failure.has_value());
-    if (!parsers.tddft && !parsers.casscf) {
+    TextScan scan;
+    if (!read_failure) scan = scan_text(content, kind == Kind::Auto);
+    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || scan.tddft));
+    bool casscf = kind == Kind::CASSCF || (kind == Kind::Auto && !read_failure && scan.casscf);
+    // An unreadable file goes to the first parser, whose failure then says why.
+    if (!tddft && !casscf) {
         results.fail("auto", no_section());
         return results;
     }
-    if (!read_failure && !file.unencodable) {
+    if (!read_failure && !file.unencodable && !scan.utf8) {
         read_failure = failure_of(file, [&] { binding::require_utf8(content); });
     }
-    for (bool tddft : {true, false}) {
-        if (!(tddft ? parsers.tddft : parsers.casscf)) continue;
+    for (bool is_tddft : {true, false}) {
+        if (!(is_tddft ? tddft : casscf)) continue;
         // A name without UTF-8 form fails before the file is read, as the module's argument check does.
         std::optional<Failure> failure = file.unencodable ? Failure{"UnicodeEncodeError", *file.unencodable, {}}
                                          : read_failure   ? read_failure
-                                                          : parse(tddft, file, content, results);
-        if (failure) results.fail(tddft ? "tddft" : "casscf", std::move(*failure));
+                                                          : parse(is_tddft, file, content, results);
+        if (failure) results.fail(is_tddft ? "tddft" : "casscf", std::move(*failure));
     }
     return results;
 }
