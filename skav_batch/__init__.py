@@ -11,14 +11,16 @@ import pkgutil
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
 
-from skav_batch.read import Kind, find_files
+# The native _columns may stand elsewhere: in a build folder, or installed, beside a checkout's
+# sources. Set before the modules that import it.
+__path__ = pkgutil.extend_path(__path__, __name__)
+
+from skav_batch.read import Kind, find_files  # noqa: E402
 
 if TYPE_CHECKING:
     import pyarrow as pa
 
 __all__ = ["read_tables"]
-# The native _columns may stand elsewhere: in a build folder, or installed, beside a checkout's sources.
-__path__ = pkgutil.extend_path(__path__, __name__)
 
 
 def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]], kind: Kind = "auto",

@@ -7,6 +7,7 @@ stopped by Ctrl-C, 141 when the reader of standard output went away (e.g. `| hea
 from __future__ import annotations
 
 import argparse
+import importlib.util
 import json
 import os
 import sys
@@ -40,13 +41,16 @@ def json_command(files: list[str], kind: Kind) -> int:
 
 
 def tables_command(args: argparse.Namespace, files: list[str]) -> int:
-    try:  # pyarrow (and Dask) only here: `json` works without the batch extra
-        from skav_batch import local, parts
-        if args.scheduler is not None:
-            from skav_batch import engine
-    except ImportError as error:
-        print(f"skav-rs tables: error: {error}; install the batch extra: pip install 'skav_rs[batch]'", file=sys.stderr)
+    # pyarrow (and Dask) only here: `json` works without the batch extra. Looked for, not loaded:
+    # the threads load pyarrow while they read.
+    needed = ["pyarrow"] + (["distributed"] if args.scheduler is not None else [])
+    if missing := [name for name in needed if importlib.util.find_spec(name) is None]:
+        print(f"skav-rs tables: error: no module named {missing[0]!r}; install the batch extra: "
+              "pip install 'skav_rs[batch]'", file=sys.stderr)
         return 2
+    from skav_batch import local, parts
+    if args.scheduler is not None:
+        from skav_batch import engine
     try:
         if args.scheduler is None:
             summary = local.run(files, args.kind, args.out, workers=args.workers, progress=not args.no_progress)

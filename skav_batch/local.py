@@ -3,6 +3,9 @@ with the native reader (which releases the interpreter lock) and write the task'
 
 Ctrl-C stops the run within a second: no new task starts, no new part is written, and the parts
 already written stay (each complete, see parts.py).
+
+The threads start reading before pyarrow is loaded: the native reader needs none, and loading
+it takes about as long as reading the first few files.
 """
 
 from __future__ import annotations
@@ -13,19 +16,18 @@ import sys
 import threading
 import time
 from collections.abc import Iterator
-from concurrent.futures import ThreadPoolExecutor
 from contextlib import contextmanager
 from pathlib import Path
-from typing import Protocol
+from typing import TYPE_CHECKING, Protocol
 
-import pyarrow as pa
+from skav_batch.parts import NAMES, Summary, Task, prepare, remove, split, write_parts
+from skav_batch.read import Kind, read_native
 
-from skav_batch.parts import Summary, Task, prepare, remove, split, write_parts
-from skav_batch.read import Kind
-from skav_batch.tables import NAMES, Tables, empty_tables, read_columns
+if TYPE_CHECKING:
+    from skav_batch.tables import Tables
 
 MOST_FILES = 1000
-MOST_BYTES = 32 << 20
+MOST_BYTES = 64 << 20
 # How long a stopped run waits for the tasks that are running.
 GRACE_SECONDS = 0.5
 
@@ -50,22 +52,27 @@ def progress_bar(files: int, shown: bool) -> Iterator[Progress | None]:
 def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True) -> Summary:
     """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
     prepare(out)
-    if not paths:  # every table must be readable all the same
-        write_parts(str(out), "empty", empty_tables())
-        return Summary(0, 0)
     workers = workers or os.cpu_count() or 1
     try:
-        return run_tasks(split(paths, workers, MOST_FILES, MOST_BYTES), kind, str(out), workers, progress)
+        summary = run_tasks(split(paths, workers, MOST_FILES, MOST_BYTES), kind, str(out), workers, progress)
     finally:
         remove(out, ".part-*.tmp")  # of tasks stopped while they wrote
+    # Tasks write no empty parts (each costs as much as a small one), yet every table must be readable.
+    from skav_batch.tables import empty_tables
+
+    write_parts(str(out), "empty", {name: table for name, table in empty_tables().items()
+                                    if not any((out / name).glob("part-*.parquet"))})
+    return summary
 
 
 def read_task(task: Task, kind: Kind, out: str, stop: threading.Event) -> Summary:
     """Reads the task's files and writes its parts; its tables go when it returns, before the
     thread reads on."""
-    tables, failed = read_columns(task.paths, kind)
+    columns, failed = read_native(task.paths, kind)
+    from skav_batch.tables import as_tables  # waits for the main thread to have loaded pyarrow
+
     if not stop.is_set():  # a stopped run writes no more parts
-        write_parts(out, task.name, tables)
+        write_parts(out, task.name, {name: rows for name, rows in as_tables(columns).items() if rows.num_rows})
     return Summary(len(task.paths), failed)
 
 
@@ -91,6 +98,9 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
     threads = [threading.Thread(target=work, daemon=True) for _ in range(min(workers, len(tasks)))]
     for thread in threads:
         thread.start()
+    import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
+
+    import skav_batch.tables  # noqa: F401
     files = failed = 0
     try:
         with progress_bar(sum(len(task.paths) for task in tasks), progress) as bar:
@@ -113,6 +123,12 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
 
 def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
     """The five tables of the files, in memory, read by `workers` threads (default: one per core)."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    import pyarrow as pa
+
+    from skav_batch.tables import empty_tables, read_columns
+
     workers = workers or os.cpu_count() or 1
     with ThreadPoolExecutor(workers) as pool:
         parts = list(pool.map(lambda task: read_columns(task.paths, kind)[0],

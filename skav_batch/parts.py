@@ -11,9 +11,13 @@ import os
 import tempfile
 import uuid
 from pathlib import Path
-from typing import NamedTuple
+from typing import TYPE_CHECKING, NamedTuple
 
-from skav_batch.tables import NAMES, Tables
+if TYPE_CHECKING:
+    from skav_batch.tables import Tables
+
+# One folder each; pyarrow is not needed to name them (see local.py).
+NAMES = ("soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures")
 
 
 class SetupError(Exception):

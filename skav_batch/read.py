@@ -1,6 +1,7 @@
-"""Reading one file with the module: which parsers apply, and each one's result or failure.
+"""Reading one file with the module: which parsers apply, and each one's result or failure;
+and reading many with the native column reader, whose columns need pyarrow only once handed over.
 
-Needs nothing beyond skav_rs, so that `skav-rs json` works without the batch extra.
+Needs nothing beyond skav_rs and the reader, so that `skav-rs json` works without the batch extra.
 """
 
 from __future__ import annotations
@@ -11,6 +12,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Literal, NamedTuple
 
 import skav_rs
+from skav_batch import _columns
 
 if TYPE_CHECKING:
     from skav_rs import CASSCFResult, TDDFTResult
@@ -103,6 +105,18 @@ def read_file(path: str, kind: Kind) -> Results:
                 raise  # KeyboardInterrupt, SystemExit
             failures.append(failure(parser, error))
     return Results(tuple(read), tddft, casscf, tuple(failures))
+
+
+def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[dict[str, _columns.Table], int]:
+    """The five tables of the files as the native reader hands them over, and how many files failed.
+    Relative paths are opened from `cwd` (default: the current folder); the tables hold them as given."""
+    opened = paths if cwd is None else [os.path.join(cwd, path) for path in paths]
+    return _columns.read(opened, [label(path) for path in paths], kind)
+
+
+def label(path: str) -> str:
+    """A path as the tables hold it: bytes of a name that are not UTF-8 as \\x escapes."""
+    return os.fsencode(path).decode("utf-8", "backslashreplace")
 
 
 def find_files(paths: Iterable[str], pattern: str) -> list[str]:

@@ -12,7 +12,8 @@ from collections.abc import Iterable
 import pyarrow as pa
 
 from skav_batch import _columns
-from skav_batch.read import Failure, Kind
+from skav_batch.parts import NAMES
+from skav_batch.read import Failure, Kind, label, read_native
 
 Tables = dict[str, pa.Table]
 
@@ -33,21 +34,19 @@ SCHEMAS: dict[str, pa.Schema] = {
                                     orbital_type=TEXT, contribution=FLOAT),
     "failures": schema(file=FILE, kind=TEXT, error=TEXT, message=TEXT, where=TEXT),
 }
-NAMES = tuple(SCHEMAS)
-
-
-def label(path: str) -> str:
-    """A path as the tables hold it: bytes of a name that are not UTF-8 as \\x escapes."""
-    return os.fsencode(path).decode("utf-8", "backslashreplace")
+assert tuple(SCHEMAS) == NAMES
 
 
 def read_columns(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[Tables, int]:
     """The five tables of the files, and how many of them failed. Relative paths are opened from
     `cwd` (default: the current folder); the tables hold them as given. The interpreter lock is
     released while the files are read, so threads read in parallel."""
-    opened = paths if cwd is None else [os.path.join(cwd, path) for path in paths]
-    columns, failed = _columns.read(opened, [label(path) for path in paths], kind)
-    return {name: pa.table(table) for name, table in columns.items()}, failed
+    columns, failed = read_native(paths, kind, cwd)
+    return as_tables(columns), failed
+
+
+def as_tables(columns: dict[str, _columns.Table]) -> Tables:
+    return {name: pa.table(table) for name, table in columns.items()}
 
 
 def empty_tables() -> Tables:
