@@ -24,6 +24,7 @@ from skav_batch.parts import NAMES, Summary, Task, prepare, remove, split, write
 from skav_batch.read import Kind, read_native
 
 if TYPE_CHECKING:
+    from skav_batch import _columns
     from skav_batch.tables import Tables
 
 MOST_FILES = 1000
@@ -65,15 +66,10 @@ def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, 
     return summary
 
 
-def read_task(task: Task, kind: Kind, out: str, stop: threading.Event) -> Summary:
-    """Reads the task's files and writes its parts; its tables go when it returns, before the
-    thread reads on."""
-    columns, failed = read_native(task.paths, kind)
-    from skav_batch.tables import as_tables  # waits for the main thread to have loaded pyarrow
+def write_task(task: Task, columns: dict[str, _columns.Table], out: str) -> None:
+    from skav_batch.tables import as_tables
 
-    if not stop.is_set():  # a stopped run writes no more parts
-        write_parts(out, task.name, {name: rows for name, rows in as_tables(columns).items() if rows.num_rows})
-    return Summary(len(task.paths), failed)
+    write_parts(out, task.name, {name: rows for name, rows in as_tables(columns).items() if rows.num_rows})
 
 
 def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
@@ -81,18 +77,30 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
     for task in tasks:
         todo.put(task)
     done: queue.SimpleQueue[Summary | BaseException] = queue.SimpleQueue()
-    stop = threading.Event()
+    stop, loaded = threading.Event(), threading.Event()
 
     def work() -> None:
-        while not stop.is_set():
-            try:
-                task = todo.get_nowait()
-            except queue.Empty:
-                return
-            try:
-                done.put(read_task(task, kind, out, stop))
-            except BaseException as error:  # handed to the main thread, which stops the run
-                done.put(error)
+        read: list[tuple[Task, dict[str, _columns.Table], int]] = []  # not written yet
+        try:
+            while not stop.is_set():
+                try:
+                    task = todo.get_nowait()
+                except queue.Empty:
+                    task = None
+                if task is not None:
+                    read.append((task, *read_native(task.paths, kind)))
+                    if not loaded.is_set():  # read on while pyarrow loads
+                        continue
+                loaded.wait()
+                while read and not stop.is_set():  # a stopped run writes no more parts
+                    task, columns, failed = read.pop(0)
+                    write_task(task, columns, out)
+                    del columns  # before the next reading: its tables need the room
+                    done.put(Summary(len(task.paths), failed))
+                if task is None:
+                    return
+        except BaseException as error:  # handed to the main thread, which stops the run
+            done.put(error)
 
     # Daemon threads: a stopped run does not wait at exit for a task that is still reading.
     threads = [threading.Thread(target=work, daemon=True) for _ in range(min(workers, len(tasks)))]
@@ -101,6 +109,7 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
     import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
 
     import skav_batch.tables  # noqa: F401
+    loaded.set()
     files = failed = 0
     try:
         with progress_bar(sum(len(task.paths) for task in tasks), progress) as bar:
