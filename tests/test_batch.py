@@ -179,7 +179,10 @@ def test_memory_stays_within_the_files_read_at_once(links, tmp_path):
 
 
 def test_ctrl_c_stops_within_a_second(links, tmp_path):
-    command = subprocess.Popen([sys.executable, "-m", "skav_batch", "tables", *links, "--out", tmp_path, "--workers", "1"],
+    # Ctrl-C as in a terminal, also where this test runs with SIGINT ignored (a background job of a script).
+    code = ("import signal, sys; signal.signal(signal.SIGINT, signal.default_int_handler); "
+            "from skav_batch.cli import main; sys.exit(main(sys.argv[1:]))")
+    command = subprocess.Popen([sys.executable, "-c", code, "tables", *links, "--out", tmp_path, "--workers", "1"],
                                env=ENV, stderr=subprocess.PIPE, text=True)
     while not list((tmp_path / "soc_states").glob("part-*")):  # a first task is done
         time.sleep(0.01)
