@@ -13,8 +13,7 @@ from unittest.mock import ANY
 import pytest
 
 import skav_rs
-from conftest import NAMES, NO_SECTION, module_rows, stored
-from test_robustness import UNDER_ASAN
+from conftest import NAMES, NO_SECTION, UNDER_ASAN, module_rows, stored
 
 distributed = pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
 pq = pytest.importorskip("pyarrow.parquet")

@@ -13,7 +13,7 @@ import time
 import pytest
 
 import skav_rs
-from conftest import NOT_UTF8, UNWRAP_NONE, case, float_error, int_error, os_error, outcome, same
+from conftest import NOT_UTF8, UNDER_ASAN, UNWRAP_NONE, case, float_error, int_error, os_error, outcome, same
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SAMPLES = {"tddft": (ROOT / "samples" / "formaldehyde_tddft.out").read_bytes(),
@@ -23,8 +23,6 @@ SOC = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n E
 COMPOSITION = "LOEWDIN ORBITAL-COMPOSITIONS\n----------------------------\n\n"
 BLOCK_HEAD = "  1 2 3 4 5\n  -1.5 -0.5 0.5 1.5 2.5\n  2.0 2.0 1.0 0.0 0.0\n  -------- --------\n"
 PADDING = "  iteration   energy  change   converged: no\n" * 1500  # every call skips a sizeable text
-# AddressSanitizer holds freed memory back and pads every block: memory bounds do not apply there.
-UNDER_ASAN = sys.platform == "linux" and "asan" in pathlib.Path("/proc/self/maps").read_text()
 
 
 def endings(write_file, tmp_path):
