@@ -5,28 +5,42 @@
 #include <cstring>
 #include <string_view>
 
+#include "parsers/byte_vectors.hpp"
+
 namespace binding {
 
+// Where the ASCII run from `p` ends: `Width` × 4 bytes a step while they are all ASCII, as
+// most output files are, then 8.
+template <size_t Width>
+[[gnu::always_inline]] inline const unsigned char* end_of_ascii(const unsigned char* p,
+                                                                 const unsigned char* end) noexcept {
+    using parsers::ByteVector;
+    while (end - p >= static_cast<long>(4 * Width)) {
+        const char* at = reinterpret_cast<const char*>(p);
+        ByteVector<Width> bytes = parsers::load_bytes<Width>(at) | parsers::load_bytes<Width>(at + Width) |
+                                  parsers::load_bytes<Width>(at + 2 * Width) |
+                                  parsers::load_bytes<Width>(at + 3 * Width);
+        if (parsers::any_lane<Width>(bytes < 0)) break;
+        p += 4 * Width;
+    }
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (word & kHighBits) break;
+        p += 8;
+    }
+    return p;
+}
+
 // The offset of the first byte that does not start a valid sequence, or npos.
-inline size_t first_invalid_utf8(std::string_view text) noexcept {
+template <size_t Width>
+[[gnu::always_inline]] inline size_t first_invalid_utf8_by(std::string_view text) noexcept {
     const auto* const start = reinterpret_cast<const unsigned char*>(text.data());
     const auto* p = start;
     const auto* end = p + text.size();
     while (p < end) {
-        // Most output files are ASCII: skip it 32 bytes at a time, then 8.
-        constexpr uint64_t kHighBits = 0x8080808080808080ull;
-        while (end - p >= 32) {
-            uint64_t words[4];
-            std::memcpy(words, p, 32);
-            if ((words[0] | words[1] | words[2] | words[3]) & kHighBits) break;
-            p += 32;
-        }
-        while (end - p >= 8) {
-            uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & kHighBits) break;
-            p += 8;
-        }
+        p = end_of_ascii<Width>(p, end);
         if (p == end) break;
         unsigned char lead = *p;
         if (lead < 0x80) {
@@ -59,6 +73,19 @@ inline size_t first_invalid_utf8(std::string_view text) noexcept {
         }
     }
     return std::string_view::npos;
+}
+
+#ifdef SKAV_WIDE_VECTORS
+SKAV_WIDE_TARGET inline size_t first_invalid_utf8_wide(std::string_view text) noexcept {
+    return first_invalid_utf8_by<32>(text);
+}
+#endif
+
+inline size_t first_invalid_utf8(std::string_view text) noexcept {
+#ifdef SKAV_WIDE_VECTORS
+    if (parsers::has_wide_vectors()) return first_invalid_utf8_wide(text);
+#endif
+    return first_invalid_utf8_by<16>(text);
 }
 
 inline bool is_valid_utf8(std::string_view text) noexcept { return first_invalid_utf8(text) == std::string_view::npos; }

@@ -1,6 +1,7 @@
 #include "columns/headings.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "binding/utf8.hpp"
 #include "parsers/lines.hpp"
@@ -19,19 +20,86 @@ size_t stretch_end(std::string_view bytes, size_t start, size_t stretch) noexcep
     return end;
 }
 
+// Adds the places among `Width` from `at` where the heading starts, by the lanes of `mask`.
+template <size_t Width>
+[[gnu::always_inline]] inline void add_hits(const char* text, size_t at, parsers::ByteVector<Width> mask,
+                                            parsers::TextHits& hits) {
+    for (size_t i = 0; i < Width; ++i) {
+        if (mask[i] && std::memcmp(text + at + i, hits.needle.data(), hits.needle.size()) == 0) {
+            hits.offsets.push_back(at + i);
+        }
+    }
+}
+
+// Reads [start, end) a vector at a time while the headings' last bytes are in `bytes` too: at
+// each place, the first and last bytes of both headings are compared before the whole, and the
+// high bits gathered for the UTF-8 check. Returns where it stopped.
+template <size_t Width>
+[[gnu::always_inline]] inline size_t scan_vectors_by(std::string_view bytes, size_t start, size_t end,
+                                                     bool& high, TextScan& scan) {
+    using parsers::load_bytes, parsers::splat;
+    const char* text = bytes.data();
+    const std::string_view a = scan.tddft.needle, b = scan.casscf.needle;
+    const auto a_first = splat<Width>(a.front()), a_last = splat<Width>(a.back());
+    const auto b_first = splat<Width>(b.front()), b_last = splat<Width>(b.back());
+    const size_t reach = std::max(a.size(), b.size()) - 1;
+    parsers::ByteVector<Width> highs{};
+    size_t at = start;
+    for (; at + Width <= end && at + Width + reach <= bytes.size(); at += Width) {
+        auto head = load_bytes<Width>(text + at);
+        auto in_a = (head == a_first) & (load_bytes<Width>(text + at + a.size() - 1) == a_last);
+        auto in_b = (head == b_first) & (load_bytes<Width>(text + at + b.size() - 1) == b_last);
+        highs |= head;
+        if (parsers::any_lane<Width>(in_a | in_b)) {
+            add_hits<Width>(text, at, in_a, scan.tddft);
+            add_hits<Width>(text, at, in_b, scan.casscf);
+        }
+    }
+    high = parsers::any_lane<Width>(highs < 0);
+    return at;
+}
+
+#ifdef SKAV_WIDE_VECTORS
+SKAV_WIDE_TARGET size_t scan_vectors_wide(std::string_view bytes, size_t start, size_t end, bool& high,
+                                          TextScan& scan) {
+    return scan_vectors_by<32>(bytes, start, end, high, scan);
+}
+#endif
+
+size_t scan_vectors(std::string_view bytes, size_t start, size_t end, bool& high, TextScan& scan) {
+#ifdef SKAV_WIDE_VECTORS
+    if (parsers::has_wide_vectors()) return scan_vectors_wide(bytes, start, end, high, scan);
+#endif
+    return scan_vectors_by<16>(bytes, start, end, high, scan);
+}
+
+// The places of [from, end) that the vectors left, one at a time.
+bool scan_rest(std::string_view bytes, size_t from, size_t end, TextScan& scan) {
+    bool high = false;
+    for (size_t at = from; at < end; ++at) {
+        high = high || static_cast<unsigned char>(bytes[at]) >= 0x80;
+        for (parsers::TextHits* hits : {&scan.tddft, &scan.casscf}) {
+            if (bytes.substr(at, hits->needle.size()) == hits->needle) hits->offsets.push_back(at);
+        }
+    }
+    return high;
+}
+
 }  // namespace
 
-TextScan scan_text(std::string_view bytes, bool headings, size_t stretch) noexcept {
+TextScan scan_text(std::string_view bytes, bool headings, size_t stretch) {
     TextScan scan;
-    const size_t overlap = std::max(kTDDFTHeading.size(), kCASSCFHeading.size()) - 1;
     for (size_t start = 0; start < bytes.size();) {
         size_t end = stretch_end(bytes, start, stretch);
-        if (scan.utf8) scan.utf8 = binding::is_valid_utf8(bytes.substr(start, end - start));
-        if (headings) {
-            // A heading may start in this stretch and end in the next.
-            std::string_view window = bytes.substr(start, end - start + overlap);
-            scan.tddft = scan.tddft || parsers::find_text(window, kTDDFTHeading);
-            scan.casscf = scan.casscf || parsers::find_text(window, kCASSCFHeading);
+        std::string_view piece = bytes.substr(start, end - start);
+        if (!headings) {
+            if (scan.utf8) scan.utf8 = binding::is_valid_utf8(piece);
+        } else {
+            bool high = false;
+            size_t rest = scan_vectors(bytes, start, end, high, scan);
+            high = scan_rest(bytes, rest, end, scan) || high;
+            // Text that is all ASCII is UTF-8; other text gets the whole check.
+            if (scan.utf8 && high) scan.utf8 = binding::is_valid_utf8(piece);
         }
         start = end;
     }

@@ -71,9 +71,11 @@ struct FileResults {
 
 // The parser's records, or its failure. Running out of memory after the parser is done is no
 // failure of the parser: it ends the whole reading.
-std::optional<Failure> parse(bool tddft, const FileToRead& file, std::string_view content, FileResults& results) {
-    if (tddft) return failure_of(file, [&] { results.tddft = parsers::tddft::parse_tddft(content); });
-    return failure_of(file, [&] { results.casscf = parsers::casscf::parse_casscf(content); });
+// `hits`: where the scan found the parser's heading, if it looked.
+std::optional<Failure> parse(bool tddft, const FileToRead& file, std::string_view content,
+                             const parsers::TextHits* hits, FileResults& results) {
+    if (tddft) return failure_of(file, [&] { results.tddft = parsers::tddft::parse_tddft(content, hits); });
+    return failure_of(file, [&] { results.casscf = parsers::casscf::parse_casscf(content, hits); });
 }
 
 Failure no_section() { return {"NoSection", no_section_message(), std::nullopt}; }
@@ -83,9 +85,10 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
                             std::optional<Failure> read_failure) {
     FileResults results;
     TextScan scan;
-    if (!read_failure) scan = scan_text(content, kind == Kind::Auto);
-    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || scan.tddft));
-    bool casscf = kind == Kind::CASSCF || (kind == Kind::Auto && !read_failure && scan.casscf);
+    bool headings = kind == Kind::Auto && !read_failure;
+    if (!read_failure) scan = scan_text(content, headings);
+    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || !scan.tddft.offsets.empty()));
+    bool casscf = kind == Kind::CASSCF || (headings && !scan.casscf.offsets.empty());
     // An unreadable file goes to the first parser, whose failure then says why.
     if (!tddft && !casscf) {
         results.fail("auto", no_section());
@@ -99,7 +102,9 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
         // A name without UTF-8 form fails before the file is read, as the module's argument check does.
         std::optional<Failure> failure = file.unencodable ? Failure{"UnicodeEncodeError", *file.unencodable, {}}
                                          : read_failure   ? read_failure
-                                                          : parse(is_tddft, file, content, results);
+                                         : parse(is_tddft, file, content,
+                                                 headings ? (is_tddft ? &scan.tddft : &scan.casscf) : nullptr,
+                                                 results);
         if (failure) results.fail(is_tddft ? "tddft" : "casscf", std::move(*failure));
     }
     return results;

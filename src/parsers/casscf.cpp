@@ -259,9 +259,9 @@ std::vector<Orbital> read_table(TableLines lines) {
 
 }  // namespace
 
-std::optional<CASSCFOutput> parse_casscf(std::string_view text) {
+std::optional<CASSCFOutput> parse_casscf(std::string_view text, const TextHits* hits) {
     return binding::locating_failures(text, [&]() -> std::optional<CASSCFOutput> {
-        LineCursor lines(text);
+        LineCursor lines(text, hits);
         if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
         if (!skip_to_table(lines)) return CASSCFOutput{};
         return CASSCFOutput{read_table(TableLines(lines))};

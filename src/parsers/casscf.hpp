@@ -100,7 +100,8 @@ std::optional<std::vector<outputs::casscf::Orbital>> read_blocks_of_any_width(Ta
 
 // Takes the text over and frees it before returning; no record when there is no section.
 std::optional<outputs::casscf::CASSCFOutput> parse_casscf(binding::Text text);
-// Reads the text where it is; the caller keeps it.
-std::optional<outputs::casscf::CASSCFOutput> parse_casscf(std::string_view text);
+// Reads the text where it is; the caller keeps it. `hits`: those of the section heading in
+// the text, when a pass over it has found them already.
+std::optional<outputs::casscf::CASSCFOutput> parse_casscf(std::string_view text, const TextHits* hits = nullptr);
 
 }  // namespace parsers::casscf

@@ -2,10 +2,14 @@
 // Shared text tools: the line cursor, Unicode White_Space, fields and the heading test.
 // All work on valid UTF-8 and hand out views into the text, never copies.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
+
+#include "parsers/byte_vectors.hpp"
 
 namespace parsers {
 
@@ -82,47 +86,45 @@ inline std::string_view trim_end(std::string_view text) noexcept {
 
 inline std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
 
-// The first occurrence of `needle` (two bytes long at least) in `text`, or nullptr.
-// Sixteen candidate positions at a time: those whose first and last bytes both match
-// are compared whole; four such groups per step while they fit, which halves the branches
-// over text without candidates. Portable vector code (GCC and Clang, SSE2 or NEON).
-inline const char* find_text(std::string_view text, std::string_view needle) noexcept {
+// The first of `Width` positions from `at` where `needle` starts, if any.
+template <size_t Width>
+[[gnu::always_inline]] inline const char* first_match(const char* at, std::string_view needle,
+                                                      ByteVector<Width> first, ByteVector<Width> last) noexcept {
+    const size_t n = needle.size();
+    ByteVector<Width> mask = (load_bytes<Width>(at) == first) & (load_bytes<Width>(at + n - 1) == last);
+    if (!any_lane<Width>(mask)) return nullptr;
+    for (size_t i = 0; i < Width; ++i) {
+        if (mask[i] && std::memcmp(at + i + 1, needle.data() + 1, n - 2) == 0) return at + i;
+    }
+    return nullptr;
+}
+
+// The first occurrence of `needle` (two bytes long at least) in `text`, by `Width` candidate
+// positions at a time: those whose first and last bytes both match are compared whole; four
+// such groups per step while they fit, which halves the branches over text without candidates.
+template <size_t Width>
+[[gnu::always_inline]] inline const char* find_text_by(std::string_view text, std::string_view needle) noexcept {
     const size_t n = needle.size();
     if (text.size() < n) return nullptr;
     const char* p = text.data();
     const char* const last_start = text.data() + (text.size() - n);  // the last candidate
-    using Bytes = char __attribute__((vector_size(16)));
-    const Bytes first = Bytes{} + needle.front();
-    const Bytes last = Bytes{} + needle.back();
-    auto candidates = [&](const char* at) {
-        Bytes head, tail;
-        std::memcpy(&head, at, 16);
-        std::memcpy(&tail, at + n - 1, 16);
-        return (head == first) & (tail == last);
-    };
-    using Mask = decltype(candidates(p));
-    auto any = [](Mask mask) {
-        uint64_t halves[2];
-        std::memcpy(halves, &mask, 16);
-        return (halves[0] | halves[1]) != 0;
-    };
-    auto first_match = [&](const char* at, Mask mask) -> const char* {
-        for (int i = 0; i < 16; ++i) {
-            if (mask[i] && std::memcmp(at + i + 1, needle.data() + 1, n - 2) == 0) return at + i;
+    const ByteVector<Width> first = splat<Width>(needle.front());
+    const ByteVector<Width> last = splat<Width>(needle.back());
+    while (static_cast<size_t>(last_start - p) >= 4 * Width) {
+        ByteVector<Width> masks{};
+        for (size_t k = 0; k < 4; ++k) {
+            const char* at = p + k * Width;
+            masks |= (load_bytes<Width>(at) == first) & (load_bytes<Width>(at + n - 1) == last);
         }
-        return nullptr;
-    };
-    while (last_start - p >= 64) {
-        Mask masks[4] = {candidates(p), candidates(p + 16), candidates(p + 32), candidates(p + 48)};
-        if (any(masks[0] | masks[1] | masks[2] | masks[3])) {
-            for (int k = 0; k < 4; ++k) {
-                if (const char* hit = first_match(p + 16 * k, masks[k])) return hit;
+        if (any_lane<Width>(masks)) {
+            for (size_t k = 0; k < 4; ++k) {
+                if (const char* hit = first_match<Width>(p + k * Width, needle, first, last)) return hit;
             }
         }
-        p += 64;
+        p += 4 * Width;
     }
-    for (; last_start - p >= 16; p += 16) {
-        if (const char* hit = first_match(p, candidates(p))) return hit;
+    for (; static_cast<size_t>(last_start - p) >= Width; p += Width) {
+        if (const char* hit = first_match<Width>(p, needle, first, last)) return hit;
     }
     for (; p <= last_start; ++p) {
         if (*p == needle.front() && std::memcmp(p, needle.data(), n) == 0) return p;
@@ -130,11 +132,34 @@ inline const char* find_text(std::string_view text, std::string_view needle) noe
     return nullptr;
 }
 
+#ifdef SKAV_WIDE_VECTORS
+SKAV_WIDE_TARGET inline const char* find_text_wide(std::string_view text, std::string_view needle) noexcept {
+    return find_text_by<32>(text, needle);
+}
+#endif
+
+// The first occurrence of `needle` (two bytes long at least) in `text`, or nullptr.
+inline const char* find_text(std::string_view text, std::string_view needle) noexcept {
+#ifdef SKAV_WIDE_VECTORS
+    if (has_wide_vectors()) return find_text_wide(text, needle);
+#endif
+    return find_text_by<16>(text, needle);
+}
+
+// Every place where `needle` occurs in a whole text, overlapping ones included, in order: found
+// by a pass that reads the text anyway, so that a cursor over it need not search again.
+struct TextHits {
+    std::string_view needle;
+    std::vector<size_t> offsets;
+};
+
 // Reads a text front to back as lines. A line ends at "\n" (a "\r" before it goes too);
 // text after the last "\n" is a final line, kept as it is.
 class LineCursor {
 public:
-    explicit LineCursor(std::string_view text) : rest_(text) {}
+    // `hits`, if given, are those of the whole `text`, and outlive the cursor.
+    explicit LineCursor(std::string_view text, const TextHits* hits = nullptr)
+        : rest_(text), start_(text.data()), hits_(hits) {}
 
     std::optional<std::string_view> next() noexcept {
         if (rest_.empty()) return std::nullopt;
@@ -156,7 +181,7 @@ public:
     // them into lines this looks for the heading text and checks the line around it.
     std::optional<std::string_view> next_heading(std::string_view heading) noexcept {
         while (!rest_.empty()) {
-            const char* hit = find_text(rest_, heading);
+            const char* hit = next_hit(heading);
             if (!hit) break;
             size_t at = static_cast<size_t>(hit - rest_.data());
             size_t line_start = start_of_line(at);
@@ -178,6 +203,14 @@ public:
     }
 
 private:
+    // The first occurrence of `heading` in the rest (which is not empty), or nullptr.
+    const char* next_hit(std::string_view heading) const noexcept {
+        if (!hits_ || hits_->needle != heading) return find_text(rest_, heading);
+        size_t from = static_cast<size_t>(rest_.data() - start_);
+        auto next = std::lower_bound(hits_->offsets.begin(), hits_->offsets.end(), from);
+        return next == hits_->offsets.end() ? nullptr : start_ + *next;
+    }
+
     size_t start_of_line(size_t at) const noexcept {
         size_t start = at;
         while (start > 0 && rest_[start - 1] != '\n') --start;
@@ -193,6 +226,8 @@ private:
     }
 
     std::string_view rest_;
+    const char* start_;
+    const TextHits* hits_;
 };
 
 // The maximal runs of non-whitespace characters of a text, in order.

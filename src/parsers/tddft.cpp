@@ -119,9 +119,9 @@ SOCMatrix SOCMatrixAssembler::finish() && {
 
 TDDFTOutput parse_tddft(binding::Text text) { return parse_tddft(text.view()); }
 
-TDDFTOutput parse_tddft(std::string_view text) {
+TDDFTOutput parse_tddft(std::string_view text, const TextHits* hits) {
     return binding::locating_failures(text, [&] {
-        LineCursor lines(text);
+        LineCursor lines(text, hits);
         std::optional<SOCMatrix> current;
         while (lines.next_heading(kSectionHeading)) {
             SOCMatrixAssembler assembler;

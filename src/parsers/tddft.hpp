@@ -56,7 +56,8 @@ void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler);
 
 // Takes the text over and frees it before returning.
 outputs::tddft::TDDFTOutput parse_tddft(binding::Text text);
-// Reads the text where it is; the caller keeps it.
-outputs::tddft::TDDFTOutput parse_tddft(std::string_view text);
+// Reads the text where it is; the caller keeps it. `hits`: those of the section heading in
+// the text, when a pass over it has found them already.
+outputs::tddft::TDDFTOutput parse_tddft(std::string_view text, const TextHits* hits = nullptr);
 
 }  // namespace parsers::tddft
