@@ -8,7 +8,6 @@ from __future__ import annotations
 
 import argparse
 import importlib.util
-import json
 import os
 import sys
 from pathlib import Path
@@ -21,6 +20,8 @@ INTERRUPTED, BROKEN_PIPE = 130, 141
 def json_command(files: list[str], kind: Kind) -> int:
     """Writes each file's entry as soon as it is read; the entries come in the order of their keys,
     so the whole is what json.dump(..., sort_keys=True, indent=2) writes."""
+    import json  # not loaded by the tables command
+
     failed, entries = False, 0
     sys.stdout.write("{")
     for path in sorted(set(files)):

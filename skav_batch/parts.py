@@ -8,8 +8,6 @@ from __future__ import annotations
 
 import math
 import os
-import tempfile
-import uuid
 from pathlib import Path
 from typing import TYPE_CHECKING, NamedTuple
 
@@ -39,12 +37,20 @@ def part_name(task: str) -> str:
     return f"part-{task}.parquet"
 
 
+def unique() -> str:
+    """A part of a file name that no other writer picks (the modules that make such names take a
+    hundredth of a second to load, before the first file is read)."""
+    return os.urandom(16).hex()
+
+
 def prepare(out: Path) -> None:
     """Creates the table folders, clears the parts of an earlier run, and checks they can be written."""
     try:
         for name in NAMES:
             (out / name).mkdir(parents=True, exist_ok=True)
-            tempfile.TemporaryFile(dir=out / name).close()
+            probe = out / name / f".part-probe.{unique()}.tmp"  # a name that the run's cleanup removes
+            os.close(os.open(probe, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o600))
+            probe.unlink()
         remove(out, "part-*.parquet", ".part-*.tmp")
     except OSError as error:
         raise SetupError(f"cannot write tables to {out}: {error.strerror or error}") from error
@@ -65,7 +71,7 @@ def write_parts(out: str, task: str, tables: Tables) -> None:
     for name, rows in tables.items():
         final = os.path.join(out, name, part_name(task))
         # A dot name: readers of the table folder skip it until it is complete.
-        temporary = os.path.join(out, name, f".{part_name(task)}.{uuid.uuid4().hex}.tmp")
+        temporary = os.path.join(out, name, f".{part_name(task)}.{unique()}.tmp")
         # Dictionaries for the texts, which repeat (a file's name on each of its rows); for the
         # numbers, which seldom do, one costs more time than it saves space.
         texts = [field.name for field in rows.schema if field.type == pa.string()]
