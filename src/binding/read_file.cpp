@@ -48,6 +48,12 @@ Text InputFile::read_all() {
 
 // Reads to the end of the file; the size only presizes, since files can grow or lie (FIFOs, /proc).
 void InputFile::read_all_into(Text& text) {
+    start_reading_into(text);
+    while (read_more_into(text, kMaxRead)) {
+    }
+}
+
+void InputFile::start_reading_into(Text& text) {
     struct stat status;
     size_t expected = 0;
     if (::fstat(fd_, &status) == 0 && status.st_size > 0) expected = static_cast<size_t>(status.st_size);
@@ -59,15 +65,18 @@ void InputFile::read_all_into(Text& text) {
         size_t room = text.capacity() ? std::max(expected + 1, text.capacity() + text.capacity() / 4) : expected + 1;
         text = Text::with_capacity(room);
     }
+}
+
+bool InputFile::read_more_into(Text& text, size_t most) {
     for (;;) {
         if (text.size() == text.capacity()) text.reserve(text.capacity() < 4096 ? 8192 : text.capacity() * 2);
-        ssize_t n = ::read(fd_, text.end(), std::min(text.capacity() - text.size(), kMaxRead));
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail_read(os_error_text(errno));
+        ssize_t n = ::read(fd_, text.end(), std::min({text.capacity() - text.size(), most, kMaxRead}));
+        if (n == 0) return false;
+        if (n > 0) {
+            text.grow_size(static_cast<size_t>(n));
+            return true;
         }
-        text.grow_size(static_cast<size_t>(n));
+        if (errno != EINTR) fail_read(os_error_text(errno));
     }
 }
 

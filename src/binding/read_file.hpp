@@ -24,6 +24,11 @@ public:
     // The same into `text`, whose buffer is reused: a fresh one costs the kernel a cleared page
     // for every page it writes.
     void read_all_into(Text& text);
+    // The same a piece at a time, for a caller that looks at each piece while it is in cache:
+    // empties `text` and sizes it for the file, then reads up to `most` more bytes into it per
+    // call, false at the end of the file.
+    void start_reading_into(Text& text);
+    bool read_more_into(Text& text, size_t most);
 
 private:
     int fd_;

@@ -87,23 +87,30 @@ bool scan_rest(std::string_view bytes, size_t from, size_t end, TextScan& scan) 
 
 }  // namespace
 
-TextScan scan_text(std::string_view bytes, bool headings, size_t stretch) {
-    TextScan scan;
-    for (size_t start = 0; start < bytes.size();) {
-        size_t end = stretch_end(bytes, start, stretch);
-        std::string_view piece = bytes.substr(start, end - start);
-        if (!headings) {
-            if (scan.utf8) scan.utf8 = binding::is_valid_utf8(piece);
-        } else {
-            bool high = false;
-            size_t rest = scan_vectors(bytes, start, end, high, scan);
-            high = scan_rest(bytes, rest, end, scan) || high;
-            // Text that is all ASCII is UTF-8; other text gets the whole check.
-            if (scan.utf8 && high) scan.utf8 = binding::is_valid_utf8(piece);
-        }
-        start = end;
+void TextScanner::scan_stretch(std::string_view bytes) {
+    size_t start = scanned_, end = stretch_end(bytes, start, stretch_);
+    std::string_view piece = bytes.substr(start, end - start);
+    if (!headings_) {
+        if (scan_.utf8) scan_.utf8 = binding::is_valid_utf8(piece);
+    } else {
+        bool high = false;
+        size_t rest = scan_vectors(bytes, start, end, high, scan_);
+        high = scan_rest(bytes, rest, end, scan_) || high;
+        // Text that is all ASCII is UTF-8; other text gets the whole check.
+        if (scan_.utf8 && high) scan_.utf8 = binding::is_valid_utf8(piece);
     }
-    return scan;
+    scanned_ = end;
+}
+
+void TextScanner::advance(std::string_view bytes) {
+    // A stretch's end looks at the byte after it, and a heading may start in it and end later.
+    const size_t after = std::max(kTDDFTHeading.size(), kCASSCFHeading.size());
+    while (scanned_ + std::max<size_t>(stretch_, 4) + after <= bytes.size()) scan_stretch(bytes);
+}
+
+TextScan TextScanner::finish(std::string_view bytes) && {
+    while (scanned_ < bytes.size()) scan_stretch(bytes);
+    return std::move(scan_);
 }
 
 }  // namespace columns

@@ -21,9 +21,31 @@ struct TextScan {
 
 inline constexpr size_t kScanStretch = size_t{64} << 10;
 
-// A stretch of `stretch` bytes at a time, each read by the UTF-8 check and (with `headings`)
-// by the search for both headings while it is still in cache: one trip through memory for
-// what would be two or three.
-TextScan scan_text(std::string_view bytes, bool headings, size_t stretch = kScanStretch);
+// Scans a text a stretch of `stretch` bytes at a time, as it is being read: each stretch is read
+// by the UTF-8 check and (with `headings`) by the search for both headings while it is still in
+// cache, one trip through memory for what would be two or three.
+class TextScanner {
+public:
+    explicit TextScanner(bool headings, size_t stretch = kScanStretch) noexcept
+        : headings_(headings), stretch_(stretch) {}
+
+    // Scans on in `bytes`, the text read so far (earlier calls saw a part of it), as far as the
+    // bytes after a stretch are read too.
+    void advance(std::string_view bytes);
+    // Scans the rest of the whole text.
+    TextScan finish(std::string_view bytes) &&;
+
+private:
+    void scan_stretch(std::string_view bytes);
+
+    bool headings_;
+    size_t stretch_;
+    size_t scanned_ = 0;
+    TextScan scan_;
+};
+
+inline TextScan scan_text(std::string_view bytes, bool headings, size_t stretch = kScanStretch) {
+    return TextScanner(headings, stretch).finish(bytes);
+}
 
 }  // namespace columns

@@ -18,6 +18,8 @@ using binding::CheckFailure;
 
 constexpr std::string_view kKindNames[] = {"auto", "tddft", "casscf"};
 constexpr size_t kLargestKeptBuffer = size_t{64} << 20;
+// Small enough to be in cache still when the scan reads it.
+constexpr size_t kReadPiece = size_t{256} << 10;
 
 std::string_view name_of(Kind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
@@ -55,6 +57,14 @@ std::optional<Failure> failure_of(const FileToRead& file, Work&& work) {
     }
 }
 
+// Reads the file into `text` a piece at a time, each scanned while it is still in cache.
+TextScan read_scanning(binding::InputFile& input, bool headings, binding::Text& text) {
+    TextScanner scanner(headings);
+    input.start_reading_into(text);
+    while (input.read_more_into(text, kReadPiece)) scanner.advance(text.view());
+    return std::move(scanner).finish(text.view());
+}
+
 std::string no_section_message() {
     return "the file holds neither \"" + std::string(kTDDFTHeading) + "\" nor \"" + std::string(kCASSCFHeading) + "\"";
 }
@@ -80,13 +90,14 @@ std::optional<Failure> parse(bool tddft, const FileToRead& file, std::string_vie
 
 Failure no_section() { return {"NoSection", no_section_message(), std::nullopt}; }
 
-// `read_failure`: why the content could not be read, which every parser then reports.
+// `read_failure`: why the content could not be read, which every parser then reports; `scan`:
+// the content's, if it was scanned while it was read.
 FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view content,
-                            std::optional<Failure> read_failure) {
+                            std::optional<Failure> read_failure, std::optional<TextScan> scan_so_far = {}) {
     FileResults results;
     TextScan scan;
     bool headings = kind == Kind::Auto && !read_failure;
-    if (!read_failure) scan = scan_text(content, headings);
+    if (!read_failure) scan = scan_so_far ? std::move(*scan_so_far) : scan_text(content, headings);
     bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || !scan.tddft.offsets.empty()));
     bool casscf = kind == Kind::CASSCF || (headings && !scan.casscf.offsets.empty());
     // An unreadable file goes to the first parser, whose failure then says why.
@@ -136,12 +147,13 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, binding::Text&
     std::optional<std::string_view> irregular = irregular_file_at(file.path);
     text.clear();
     std::optional<Failure> failure;
+    std::optional<TextScan> scan;
     if (!irregular) {
         failure = failure_of(file, [&] {
             // The path may have become a named pipe since it was examined: opening it must not wait.
             binding::InputFile input(file.path, O_NONBLOCK);
             irregular = irregular_file(input.descriptor());
-            if (!irregular) input.read_all_into(text);
+            if (!irregular) scan = read_scanning(input, kind == Kind::Auto, text);
         });
     }
     if (irregular) {
@@ -149,7 +161,7 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, binding::Text&
         tables.add_failure(file.label, {name_of(kind), "NotARegularFile", message, std::nullopt});
         return true;
     }
-    FileResults results = read_content_of(file, kind, text.view(), std::move(failure));
+    FileResults results = read_content_of(file, kind, text.view(), std::move(failure), std::move(scan));
     // A large file's text goes before its rows are made: they need the room.
     if (text.capacity() > kLargestKeptBuffer) text = binding::Text();
     return add_rows(file, results, tables);
