@@ -44,12 +44,28 @@ template <size_t Width>
     const auto b_first = splat<Width>(b.front()), b_last = splat<Width>(b.back());
     const size_t reach = std::max(a.size(), b.size()) - 1;
     parsers::ByteVector<Width> highs{};
+    auto candidates = [&](size_t at, parsers::TextHits& hits, auto first, auto last) {
+        return (load_bytes<Width>(text + at) == first) & (load_bytes<Width>(text + at + hits.needle.size() - 1) == last);
+    };
     size_t at = start;
+    // Two vectors a step: one test of the lanes for both.
+    for (; at + 2 * Width <= end && at + 2 * Width + reach <= bytes.size(); at += 2 * Width) {
+        highs |= load_bytes<Width>(text + at) | load_bytes<Width>(text + at + Width);
+        auto in_a = candidates(at, scan.tddft, a_first, a_last);
+        auto in_b = candidates(at, scan.casscf, b_first, b_last);
+        auto next_a = candidates(at + Width, scan.tddft, a_first, a_last);
+        auto next_b = candidates(at + Width, scan.casscf, b_first, b_last);
+        if (parsers::any_lane<Width>(in_a | in_b | next_a | next_b)) {
+            add_hits<Width>(text, at, in_a, scan.tddft);
+            add_hits<Width>(text, at, in_b, scan.casscf);
+            add_hits<Width>(text, at + Width, next_a, scan.tddft);
+            add_hits<Width>(text, at + Width, next_b, scan.casscf);
+        }
+    }
     for (; at + Width <= end && at + Width + reach <= bytes.size(); at += Width) {
-        auto head = load_bytes<Width>(text + at);
-        auto in_a = (head == a_first) & (load_bytes<Width>(text + at + a.size() - 1) == a_last);
-        auto in_b = (head == b_first) & (load_bytes<Width>(text + at + b.size() - 1) == b_last);
-        highs |= head;
+        highs |= load_bytes<Width>(text + at);
+        auto in_a = candidates(at, scan.tddft, a_first, a_last);
+        auto in_b = candidates(at, scan.casscf, b_first, b_last);
         if (parsers::any_lane<Width>(in_a | in_b)) {
             add_hits<Width>(text, at, in_a, scan.tddft);
             add_hits<Width>(text, at, in_b, scan.casscf);
