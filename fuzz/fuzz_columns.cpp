@@ -129,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(failed == expect(bytes, kind, expected), "failed files");
     }
     check(read_tables(tables, limit) == read_tables(expected, columns::kMaxStringBytes), "rows");
-    // The scan a stretch at a time, with stretches a few bytes long, as the bytes come in pieces
+    // The scan a stretch at a time, with stretches of a few to a few vectors, as the bytes come in pieces
     // of a few bytes, agrees with one look at the whole.
-    columns::TextScanner scanner(true, 1 + size % 61);
+    columns::TextScanner scanner(true, 1 + size % 131);
     for (size_t read = 0; read < size; read += 1 + size % 7) scanner.advance(bytes.substr(0, read));
     columns::TextScan scan = std::move(scanner).finish(bytes);
     check(scan.utf8 == binding::is_valid_utf8(bytes) && scan.tddft.offsets == every_place(bytes, columns::kTDDFTHeading) &&
