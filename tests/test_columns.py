@@ -32,6 +32,10 @@ def rows_of(paths, kind="auto"):
     case("named-pipe", lambda folder: os.mkfifo(folder / "pipe") or folder / "pipe", "auto",
          ["auto", "NotARegularFile", "not a regular file: a named pipe"]),
     case("directory", lambda folder: folder, "casscf", ["casscf", "NotARegularFile", "not a regular file: a directory"]),
+    case("device", lambda folder: "/dev/null", "auto", ["auto", "NotARegularFile", "not a regular file: a character device"]),
+    # A regular file whose read fails, even for root.
+    case("unreadable", lambda folder: "/proc/self/mem", "auto",
+         ["tddft", "PanicException", os_error(errno.EIO, "Uncategorized")], marks=pytest.mark.skipif(not os.path.exists("/proc/self/mem"), reason="Linux /proc")),
     case("vanished", lambda folder: folder / "gone.out", "auto",
          ["tddft", "PanicException", os_error(errno.ENOENT, "NotFound")]),
     case("vanished-name-not-utf8", lambda folder: folder / os.fsdecode(b"gone-\xff"), "tddft",
