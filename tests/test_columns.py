@@ -3,6 +3,7 @@ write_file fixture, its rows equal those built from the module's results for eve
 
 import errno
 import os
+import socket
 import threading
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -26,12 +27,25 @@ def rows_of(paths, kind="auto"):
     return {name: read_table(table) for name, table in tables.items() if len(table)}, failed
 
 
+def bound_socket(path):
+    listener = socket.socket(socket.AF_UNIX)
+    try:
+        listener.bind(str(path))
+    except OSError as error:  # e.g. a temporary folder whose path is too long for a socket's name
+        pytest.skip(f"no socket at {path}: {error}")
+    finally:
+        listener.close()  # the socket file stays
+    return path
+
+
 # How the path is made, the kind asked for, and the file's one row. (What a file holds is read as the module reads it:
 # the write_file fixture checks that for every file the suite writes, and fuzz_columns too.)
 @pytest.mark.parametrize("make, kind, failure", [
     case("named-pipe", lambda folder: os.mkfifo(folder / "pipe") or folder / "pipe", "auto",
          ["auto", "NotARegularFile", "not a regular file: a named pipe"]),
     case("directory", lambda folder: folder, "casscf", ["casscf", "NotARegularFile", "not a regular file: a directory"]),
+    case("socket", lambda folder: bound_socket(folder / "socket"), "tddft",
+         ["tddft", "NotARegularFile", "not a regular file: a socket"]),
     case("device", lambda folder: "/dev/null", "auto",
          ["auto", "NotARegularFile", "not a regular file: a character device"]),
     # A regular file whose read fails, even for root.
@@ -80,6 +94,7 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
 
 
 @pytest.mark.parametrize("args, error, message", [
+    case("no-arguments", (), TypeError, "read() missing 3 required positional arguments: 'paths', 'files', and 'kind'"),
     case("paths-a-str", ("a.out", ["a.out"], "auto"), TypeError, "read() argument 'paths' must be a sequence of str, not str"),
     case("file-not-a-str", (["a.out"], [b"a.out"], "auto"), TypeError, "read() argument 'files' item 0 must be str, not bytes"),
     case("lengths-differ", (["a.out"], [], "auto"), ValueError, "read() arguments 'paths' and 'files' differ in length: 1 and 0"),

@@ -32,6 +32,7 @@ F32 = [
     ("long-fraction-huge", "3.5" + "0" * D + "e38", math.inf), ("long-fraction", "1." + "1" * D, f32(10 / 9)),
     ("long-leading-zeros", "0" * D + "2.5", 2.5), ("mantissa-cancels-exponent", "1" + "0" * D + "e-" + str(D), 1.0),
     ("fraction-cancels-exponent", "0." + "0" * (D - 1) + "1e" + str(D), 1.0), ("long-exponent", "1e" + "9" * D, math.inf),
+    ("exponent-lifts-long-tiny", "0." + "0" * D + "1e" + str(D + 40), math.inf),
     ("long-negative-exponent", "1e-" + "9" * D, 0.0), ("zero-long-exponent", "0e" + "9" * D, 0.0),
     ("long-tie-to-even", MIDPOINT + "0" * D, 1.0), ("long-just-above-tie", MIDPOINT + "0" * D + "1", ABOVE_ONE),
     *((name, text, "Empty" if not text else "Invalid") for name, text in [
