@@ -9,6 +9,9 @@
 
 namespace binding {
 
+// A byte that goes on a character begun before it.
+inline bool is_continuation_byte(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
+
 // Where the ASCII run from `p` ends: `Width` × 4 bytes a step while they are all ASCII, as
 // most output files are, then 8.
 template <size_t Width>
@@ -47,26 +50,25 @@ template <size_t Width>
             ++p;
             continue;
         }
-        auto continuation = [](unsigned char b) { return (b & 0xC0) == 0x80; };
         long left = end - p;
         if (lead >= 0xC2 && lead <= 0xDF) {
-            if (left < 2 || !continuation(p[1])) return static_cast<size_t>(p - start);
+            if (left < 2 || !is_continuation_byte(p[1])) return static_cast<size_t>(p - start);
             p += 2;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
             if (left < 3) return static_cast<size_t>(p - start);
             unsigned char b1 = p[1];
             bool ok = lead == 0xE0 ? (b1 >= 0xA0 && b1 <= 0xBF)
                       : lead == 0xED ? (b1 >= 0x80 && b1 <= 0x9F)
-                                     : continuation(b1);
-            if (!ok || !continuation(p[2])) return static_cast<size_t>(p - start);
+                                     : is_continuation_byte(b1);
+            if (!ok || !is_continuation_byte(p[2])) return static_cast<size_t>(p - start);
             p += 3;
         } else if (lead >= 0xF0 && lead <= 0xF4) {
             if (left < 4) return static_cast<size_t>(p - start);
             unsigned char b1 = p[1];
             bool ok = lead == 0xF0 ? (b1 >= 0x90 && b1 <= 0xBF)
                       : lead == 0xF4 ? (b1 >= 0x80 && b1 <= 0x8F)
-                                     : continuation(b1);
-            if (!ok || !continuation(p[2]) || !continuation(p[3])) return static_cast<size_t>(p - start);
+                                     : is_continuation_byte(b1);
+            if (!ok || !is_continuation_byte(p[2]) || !is_continuation_byte(p[3])) return static_cast<size_t>(p - start);
             p += 4;
         } else {
             return static_cast<size_t>(p - start);

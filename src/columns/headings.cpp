@@ -9,14 +9,12 @@
 namespace columns {
 namespace {
 
-bool is_continuation(char byte) noexcept { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
-
 // Where a stretch from `start` ends: before a character's first byte, so that the check of the
 // stretch alone judges its characters as the check of the whole would. Past three continuation
 // bytes the text is no UTF-8 anyway, and the next stretch, starting with one, says so.
 size_t stretch_end(std::string_view bytes, size_t start, size_t stretch) noexcept {
     size_t end = std::min(bytes.size(), start + std::max<size_t>(stretch, 4));
-    for (int back = 0; back < 3 && end < bytes.size() && is_continuation(bytes[end]); ++back) --end;
+    for (int back = 0; back < 3 && end < bytes.size() && binding::is_continuation_byte(static_cast<unsigned char>(bytes[end])); ++back) --end;
     return end;
 }
 
@@ -45,7 +43,7 @@ template <size_t Width>
     const size_t reach = std::max(a.size(), b.size()) - 1;
     parsers::ByteVector<Width> highs{};
     auto candidates = [&](size_t at, parsers::TextHits& hits, auto first, auto last) {
-        return (load_bytes<Width>(text + at) == first) & (load_bytes<Width>(text + at + hits.needle.size() - 1) == last);
+        return parsers::candidate_lanes<Width>(text + at, hits.needle.size(), first, last);
     };
     size_t at = start;
     // Two vectors a step: one test of the lanes for both.

@@ -86,12 +86,20 @@ inline std::string_view trim_end(std::string_view text) noexcept {
 
 inline std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
 
+// Lanes of the `Width` positions from `at` where a needle of `size` bytes may start: its first
+// and its last byte (`first`, `last`, in every lane) are in place.
+template <size_t Width>
+[[gnu::always_inline]] inline ByteVector<Width> candidate_lanes(const char* at, size_t size, ByteVector<Width> first,
+                                                                ByteVector<Width> last) noexcept {
+    return (load_bytes<Width>(at) == first) & (load_bytes<Width>(at + size - 1) == last);
+}
+
 // The first of `Width` positions from `at` where `needle` starts, if any.
 template <size_t Width>
 [[gnu::always_inline]] inline const char* first_match(const char* at, std::string_view needle,
                                                       ByteVector<Width> first, ByteVector<Width> last) noexcept {
     const size_t n = needle.size();
-    ByteVector<Width> mask = (load_bytes<Width>(at) == first) & (load_bytes<Width>(at + n - 1) == last);
+    ByteVector<Width> mask = candidate_lanes<Width>(at, n, first, last);
     if (!any_lane<Width>(mask)) return nullptr;
     for (size_t i = 0; i < Width; ++i) {
         if (mask[i] && std::memcmp(at + i + 1, needle.data() + 1, n - 2) == 0) return at + i;
@@ -112,10 +120,7 @@ template <size_t Width>
     const ByteVector<Width> last = splat<Width>(needle.back());
     while (static_cast<size_t>(last_start - p) >= 4 * Width) {
         ByteVector<Width> masks{};
-        for (size_t k = 0; k < 4; ++k) {
-            const char* at = p + k * Width;
-            masks |= (load_bytes<Width>(at) == first) & (load_bytes<Width>(at + n - 1) == last);
-        }
+        for (size_t k = 0; k < 4; ++k) masks |= candidate_lanes<Width>(p + k * Width, n, first, last);
         if (any_lane<Width>(masks)) {
             for (size_t k = 0; k < 4; ++k) {
                 if (const char* hit = first_match<Width>(p + k * Width, needle, first, last)) return hit;
