@@ -91,8 +91,10 @@ std::vector<Rows> read_tables(const columns::Tables& tables, size_t limit) {
 // the file has a failure row.
 bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables) {
     using columns::Kind;
-    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && bytes.find(columns::kTDDFTHeading) != bytes.npos);
-    bool casscf = kind == Kind::CASSCF || (kind == Kind::Auto && bytes.find(columns::kCASSCFHeading) != bytes.npos);
+    const auto& soc_headings = parsers::headings::kSOCAny;
+    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && std::any_of(soc_headings.begin(), soc_headings.end(),
+                                                                          [&](auto h) { return bytes.find(h) != bytes.npos; }));
+    bool casscf = kind == Kind::CASSCF || (kind == Kind::Auto && bytes.find(parsers::headings::kComposition) != bytes.npos);
     if (!tddft && !casscf) tables.add_failure(kFile, {"auto", "NoSection", "", std::nullopt});
     bool failed = !tddft && !casscf;
     bool utf8 = fuzz::reference_utf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
@@ -134,8 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     columns::TextScanner scanner(true, 1 + size % 131);
     for (size_t read = 0; read < size; read += 1 + size % 7) scanner.advance(bytes.substr(0, read));
     columns::TextScan scan = std::move(scanner).finish(bytes);
-    check(scan.utf8 == binding::is_valid_utf8(bytes) && scan.tddft.offsets == every_place(bytes, columns::kTDDFTHeading) &&
-              scan.casscf.offsets == every_place(bytes, columns::kCASSCFHeading),
+    check(scan.utf8 == binding::is_valid_utf8(bytes) && scan.tddft.offsets == every_place(bytes, columns::kTDDFTNeedle) &&
+              scan.casscf.offsets == every_place(bytes, columns::kCASSCFNeedle),
           "scan by stretches");
     return 0;
 }

@@ -18,3 +18,6 @@ def read(paths: Sequence[str], files: Sequence[str],
          kind: Literal["auto", "tddft", "casscf"]) -> tuple[dict[str, Table], int]:
     """The tables soc_states, soc_elements, orbitals, orbital_contributions and failures of the files
     at ``paths``, named by ``files`` in their file column, and how many files have a failure row."""
+
+HEADINGS: dict[str, tuple[str, ...]]
+"""For each parser ("tddft", "casscf"), the headings any of which makes a file one for it with kind "auto"."""

@@ -20,9 +20,9 @@ if TYPE_CHECKING:
 Kind = Literal["auto", "tddft", "casscf"]
 Parser = Literal["tddft", "casscf"]
 KINDS: tuple[Kind, ...] = ("auto", "tddft", "casscf")
-HEADINGS: dict[Parser, bytes] = {
-    "tddft": b"SKAV SPIN-ORBIT COUPLING CALCULATION",
-    "casscf": b"LOEWDIN ORBITAL-COMPOSITIONS",
+# For each parser, the texts any of which makes a file one for it.
+HEADINGS: dict[Parser, tuple[bytes, ...]] = {
+    parser: tuple(text.encode() for text in _columns.HEADINGS[parser]) for parser in ("tddft", "casscf")
 }
 CHUNK = 1 << 20
 
@@ -59,12 +59,12 @@ def headings_in(path: str) -> list[Parser]:
 
     Bytes, not text: a file that is not UTF-8 still goes to the module, whose own failure says so."""
     wanted, found = dict(HEADINGS), []
-    overlap = max(len(heading) for heading in HEADINGS.values()) - 1
+    overlap = max(len(heading) for headings in HEADINGS.values() for heading in headings) - 1
     tail = b""
     with open(path, "rb") as file:
         while wanted and (chunk := file.read(CHUNK)):
             window = tail + chunk
-            for parser in [p for p, heading in wanted.items() if heading in window]:
+            for parser in [p for p, headings in wanted.items() if any(heading in window for heading in headings)]:
                 found.append(parser)
                 del wanted[parser]
             tail = window[-overlap:]
@@ -84,7 +84,7 @@ def read_file(path: str, kind: Kind) -> Results:
     """The results of every parser that applies to the file; failures are caught, never raised."""
     parsers = parsers_for(path, kind)
     if not parsers:
-        headings = " nor ".join(f'"{heading.decode()}"' for heading in HEADINGS.values())
+        headings = " nor ".join(f'"{headings[0].decode()}"' for headings in HEADINGS.values())
         return Results(failures=(Failure(kind, "NoSection", f"the file holds neither {headings}", None),))
     tddft: TDDFTResult | None = None
     casscf: CASSCFResult | None = None

@@ -3,6 +3,7 @@
 
 #include <new>
 #include <optional>
+#include <span>
 #include <stdexcept>
 
 #include "binding/arguments.hpp"
@@ -11,6 +12,7 @@
 #include "binding/read_arguments.hpp"
 #include "binding/ref.hpp"
 #include "columns/reader.hpp"
+#include "parsers/headings.hpp"
 
 namespace {
 
@@ -68,8 +70,30 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
     });
 }
 
+Ref text_tuple(std::span<const std::string_view> texts) {
+    Ref tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(texts.size())));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        PyObject* text = PyUnicode_FromStringAndSize(texts[i].data(), static_cast<Py_ssize_t>(texts[i].size()));
+        if (!text) throw PythonErrorSet{};
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text);
+    }
+    return tuple;
+}
+
+// HEADINGS: for each parser, the texts that make a file one for it when kind is "auto".
+Ref headings_by_parser() {
+    using namespace parsers::headings;
+    Ref headings = checked(PyDict_New());
+    for (auto [name, texts] : {std::pair{"tddft", std::span<const std::string_view>(kSOCAny)},
+                               std::pair{"casscf", std::span<const std::string_view>(&kComposition, 1)}}) {
+        if (PyDict_SetItemString(headings.get(), name, text_tuple(texts).get()) != 0) throw PythonErrorSet{};
+    }
+    return headings;
+}
+
 int exec_columns_module(PyObject* module) noexcept {
     try {
+        if (PyModule_AddObjectRef(module, "HEADINGS", headings_by_parser().get()) != 0) return -1;
         Ref type = binding::make_table_type(module);
         if (PyModule_AddObjectRef(module, "Table", type.get()) != 0) return -1;
         state_of(module).table_type = type.release();

@@ -1,5 +1,7 @@
 """parse_tddft: SOC sections of a TD-DFT output, read through real files."""
 
+from pathlib import Path
+
 import pytest
 
 import skav_rs
@@ -137,3 +139,64 @@ NUMBERS = [
 def test_failure(write_file, text, message):
     with raises_panic(message):
         skav_rs.parse_tddft(write_file(text))
+
+
+FRAMED, FRAMED_SHORT = "TD-DFT/TDA SPIN-ORBIT COUPLING", "TD-DFT SPIN-ORBIT COUPLING"
+NOT_HEADED = f'no line headed "{SECTION}"'
+
+
+def framed_section(*block, heading=FRAMED, before=("", "Calculating the spin-orbit integrals:", "")):
+    """A section as newer releases frame it: a rule above and below the heading, the full SOC matrix."""
+    rule = "-" * len(heading.strip())
+    matrix = ["The full SOC matrix:", "          0          1", "   0   0.000000   0.000001", "",
+              "The threshold for printing is 1.0e-02"]
+    return soc_section("             E(cm-1)  Weight      Real         Imag     : Root  Spin  Ms", *block,
+                       heading="\n".join([rule, heading, rule]), before=[*before, *matrix], skipped="")
+
+
+NEWER_BLOCK = (" STATE  0:      0.00", "                      0.99989      0.99994     -0.00000 : 0     0     0",
+               " STATE  1:  15021.37", "                      0.99892      0.00000     -0.99946 : 1     1     0",
+               "                      0.00100      0.03162      0.00000 : 2     1    -1")
+NEWER_RESULT = soc(eigvec(0, 0.0, element(0.99989, 0.99994, -0.0, 0, 0, 0)),
+                   eigvec(1, 15021.37, element(0.99892, 0.0, -0.99946, 1, 1, 0), element(0.001, 0.03162, 0.0, 2, 1, -1)))
+NEWER = "TD-DFT/TDA EXCITED STATES (TRIPLETS)\n\n" + framed_section(*NEWER_BLOCK) + "SOC-corrected spectrum\n"
+
+
+# Newer releases head the SOC part only with its frame. A text without any section heading is
+# read with the framed heading in its place; where that fails too, the missing-heading failure stands.
+@pytest.mark.parametrize("text, outcome", [
+    case("newer-release", NEWER, NEWER_RESULT),
+    case("newer-release-crlf", NEWER.replace("\n", "\r\n"), NEWER_RESULT),
+    case("without-tda", framed_section(*NEWER_BLOCK, heading=FRAMED_SHORT), NEWER_RESULT),
+    case("indented", framed_section(*NEWER_BLOCK, heading=" \t" + FRAMED), NEWER_RESULT),
+    case("heading-last-line", "output\n" + FRAMED, soc()),
+    case("no-table-after-heading", f"{FRAMED}\nno table\n", soc()),
+    case("table-before-heading", f"{EIGEN}\n\n{S1}\n{el()}\n\n{FRAMED}\n", soc()),
+    case("two-sections-last-wins", framed_section(S1, el()) + framed_section(*NEWER_BLOCK, heading=FRAMED_SHORT), NEWER_RESULT),
+    case("older-release", framed_section(*NEWER_BLOCK, before=(SECTION,)), NEWER_RESULT),
+    case("both-specified-first", soc_section(S1) + framed_section(*NEWER_BLOCK), ONE),
+    case("both-specified-last", framed_section(*NEWER_BLOCK) + soc_section(S1), ONE),
+    case("both-specified-fails", soc_section("STATE 1: x") + framed_section(*NEWER_BLOCK), (float_error("Invalid"), 'line 4: "STATE 1: x"')),
+    *(case(f"not-a-heading-{name}", framed_section(*NEWER_BLOCK, heading=heading), (UNWRAP_NONE, NOT_HEADED))
+      for name, heading in [("trailing-blank", FRAMED + " "), ("lowercase", FRAMED.lower()),
+                            ("cut-short", FRAMED[:-1]), ("after-text", "SOC: " + FRAMED)]),
+    case("bad-number", framed_section(S1, el(w="0.9O")), (UNWRAP_NONE, NOT_HEADED)),
+    case("bad-state-line", framed_section("STATE 1 1.5", el()), (UNWRAP_NONE, NOT_HEADED)),
+])
+def test_newer_release_layout(write_file, capfd, text, outcome):
+    path = write_file(text)
+    if isinstance(outcome, dict):
+        assert typed(skav_rs.parse_tddft(path)) == typed(outcome)
+        assert capfd.readouterr().err == ""  # no report for a failure that does not stand
+        return
+    message, note = outcome
+    with raises_panic(message) as info:
+        skav_rs.parse_tddft(path)
+    assert info.value.__notes__[0].startswith(f'in "{path}"') and note in info.value.__notes__[0]
+    assert capfd.readouterr().err.count(f":\n{message}\n") == 1
+
+
+def test_newer_release_sample():
+    result = skav_rs.parse_tddft(str(Path(__file__).parent.parent / "samples" / "formaldehyde_tddft_newer.out"))
+    states = result["soc_matrix"]["eigenvectors"]
+    assert [state["n"] for state in states] == list(range(17)) and states[16]["energy"] == f32(71678.24)

@@ -101,6 +101,17 @@ bool scan_rest(std::string_view bytes, size_t from, size_t end, TextScan& scan) 
 
 }  // namespace
 
+bool holds_tddft_heading(std::string_view text, const parsers::TextHits& hits) noexcept {
+    using namespace parsers::headings;
+    auto is_at = [&](size_t hit, std::string_view heading) {
+        size_t inside = heading.find(kSOCCommon);
+        return hit >= inside && text.substr(hit - inside, heading.size()) == heading;
+    };
+    return std::any_of(hits.offsets.begin(), hits.offsets.end(), [&](size_t hit) {
+        return std::any_of(kSOCAny.begin(), kSOCAny.end(), [&](std::string_view heading) { return is_at(hit, heading); });
+    });
+}
+
 void TextScanner::scan_stretch(std::string_view bytes) {
     size_t start = scanned_, end = stretch_end(bytes, start, stretch_);
     std::string_view piece = bytes.substr(start, end - start);
@@ -118,7 +129,7 @@ void TextScanner::scan_stretch(std::string_view bytes) {
 
 void TextScanner::advance(std::string_view bytes) {
     // A stretch's end looks at the byte after it, and a heading may start in it and end later.
-    const size_t after = std::max(kTDDFTHeading.size(), kCASSCFHeading.size());
+    const size_t after = std::max(kTDDFTNeedle.size(), kCASSCFNeedle.size());
     while (scanned_ + std::max<size_t>(stretch_, 4) + after <= bytes.size()) scan_stretch(bytes);
 }
 

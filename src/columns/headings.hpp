@@ -6,18 +6,24 @@
 #include <cstddef>
 #include <string_view>
 
+#include "parsers/headings.hpp"
 #include "parsers/lines.hpp"
 
 namespace columns {
 
-inline constexpr std::string_view kTDDFTHeading = "SKAV SPIN-ORBIT COUPLING CALCULATION";
-inline constexpr std::string_view kCASSCFHeading = "LOEWDIN ORBITAL-COMPOSITIONS";
+// What the scan looks for: the text that every TD-DFT heading holds, and the CASSCF heading.
+inline constexpr std::string_view kTDDFTNeedle = parsers::headings::kSOCCommon;
+inline constexpr std::string_view kCASSCFNeedle = parsers::headings::kComposition;
 
 struct TextScan {
     bool utf8 = true;  // as the module's check finds them
-    parsers::TextHits tddft{kTDDFTHeading, {}};
-    parsers::TextHits casscf{kCASSCFHeading, {}};
+    parsers::TextHits tddft{kTDDFTNeedle, {}};
+    parsers::TextHits casscf{kCASSCFNeedle, {}};
 };
+
+// Whether one of the TD-DFT headings occurs in `text`, whatever the line around it; `hits`: the
+// scan's of the text.
+bool holds_tddft_heading(std::string_view text, const parsers::TextHits& hits) noexcept;
 
 inline constexpr size_t kScanStretch = size_t{64} << 10;
 

@@ -66,7 +66,8 @@ TextScan read_scanning(binding::InputFile& input, bool headings, binding::Text& 
 }
 
 std::string no_section_message() {
-    return "the file holds neither \"" + std::string(kTDDFTHeading) + "\" nor \"" + std::string(kCASSCFHeading) + "\"";
+    using namespace parsers::headings;
+    return "the file holds neither \"" + std::string(kSOCSection) + "\" nor \"" + std::string(kComposition) + "\"";
 }
 
 // A file's records and failures, gathered before they become rows, so that its text can go
@@ -98,7 +99,7 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
     TextScan scan;
     bool headings = kind == Kind::Auto && !read_failure;
     if (!read_failure) scan = scan_so_far ? std::move(*scan_so_far) : scan_text(content, headings);
-    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || !scan.tddft.offsets.empty()));
+    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || holds_tddft_heading(content, scan.tddft)));
     bool casscf = kind == Kind::CASSCF || (headings && !scan.casscf.offsets.empty());
     // An unreadable file goes to the first parser, whose failure then says why.
     if (!tddft && !casscf) {

@@ -3,6 +3,7 @@
 #include "binding/check.hpp"
 #include "binding/debug_text.hpp"
 #include "parsers/casscf_lines.hpp"
+#include "parsers/headings.hpp"
 #include "parsers/numbers.hpp"
 
 namespace parsers::casscf {
@@ -13,7 +14,7 @@ using binding::fail;
 using outputs::casscf::CASSCFOutput;
 using outputs::casscf::Orbital;
 
-constexpr std::string_view kCompositionHeading = "LOEWDIN ORBITAL-COMPOSITIONS";
+constexpr std::string_view kCompositionHeading = headings::kComposition;
 
 // Counts fields without copying, stopping once the count can no longer make a header.
 size_t count_fields_up_to_seven(std::string_view line) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -185,20 +186,32 @@ public:
     // returns it. The lines before it are passed over unexamined, so instead of cutting
     // them into lines this looks for the heading text and checks the line around it.
     std::optional<std::string_view> next_heading(std::string_view heading) noexcept {
+        return next_heading(heading, std::span(&heading, 1));
+    }
+
+    // The same for the next line that is any of `headings`, each of which holds `common`:
+    // one search for `common` finds them all.
+    std::optional<std::string_view> next_heading(std::string_view common,
+                                                 std::span<const std::string_view> headings) noexcept {
         while (!rest_.empty()) {
-            const char* hit = next_hit(heading);
+            const char* hit = next_hit(common);
             if (!hit) break;
             size_t at = static_cast<size_t>(hit - rest_.data());
             size_t line_start = start_of_line(at);
-            size_t after = at + heading.size();
-            bool alone = trim_start(rest_.substr(line_start, at - line_start)).empty();
-            size_t line_end = alone ? end_of_heading_line(after) : std::string_view::npos;
-            if (line_end != std::string_view::npos) {
+            for (std::string_view heading : headings) {
+                size_t inside = heading.find(common);
+                if (at - line_start < inside) continue;
+                size_t start = at - inside, after = start + heading.size();
+                if (rest_.substr(start, heading.size()) != heading) continue;
+                if (!trim_start(rest_.substr(line_start, start - line_start)).empty()) continue;
+                size_t line_end = end_of_heading_line(after);
+                if (line_end == std::string_view::npos) continue;
                 std::string_view line = rest_.substr(line_start, after - line_start);
                 rest_.remove_prefix(line_end);
                 return line;
             }
-            // No later match on this line can be a heading: go on with the next line.
+            // On a line that is a heading, `common` first stands where the heading holds it (it
+            // starts with no whitespace): no later match on this line can be one.
             const void* newline = std::memchr(hit, '\n', rest_.size() - at);
             if (!newline) break;
             rest_.remove_prefix(static_cast<size_t>(static_cast<const char*>(newline) - rest_.data()) + 1);
@@ -208,9 +221,9 @@ public:
     }
 
 private:
-    // The first occurrence of `heading` in the rest (which is not empty), or nullptr.
-    const char* next_hit(std::string_view heading) const noexcept {
-        if (!hits_ || hits_->needle != heading) return find_text(rest_, heading);
+    // The first occurrence of `needle` in the rest (which is not empty), or nullptr.
+    const char* next_hit(std::string_view needle) const noexcept {
+        if (!hits_ || hits_->needle != needle) return find_text(rest_, needle);
         size_t from = static_cast<size_t>(rest_.data() - start_);
         auto next = std::lower_bound(hits_->offsets.begin(), hits_->offsets.end(), from);
         return next == hits_->offsets.end() ? nullptr : start_ + *next;

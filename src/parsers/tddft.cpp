@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "binding/check.hpp"
+#include "parsers/headings.hpp"
 #include "parsers/numbers.hpp"
 
 namespace parsers::tddft {
@@ -14,8 +15,9 @@ using outputs::tddft::SOCElement;
 using outputs::tddft::SOCMatrix;
 using outputs::tddft::TDDFTOutput;
 
-constexpr std::string_view kSectionHeading = "SKAV SPIN-ORBIT COUPLING CALCULATION";
-constexpr std::string_view kEigenvectorHeading = "Eigenvectors of the SOC matrix:";
+using headings::kSOCCommon;
+using headings::kSOCSection;
+constexpr std::string_view kEigenvectorHeading = headings::kSOCEigenvectors;
 
 // Every "STATE" goes, in one left-to-right pass, so "STASTATETE" leaves "STATE".
 std::string remove_state_words(std::string_view piece) {
@@ -119,17 +121,41 @@ SOCMatrix SOCMatrixAssembler::finish() && {
 
 TDDFTOutput parse_tddft(binding::Text text) { return parse_tddft(text.view()); }
 
+std::optional<SOCMatrix> read_last_section(std::string_view text, std::span<const std::string_view> headings,
+                                           const TextHits* hits) {
+    LineCursor lines(text, hits);
+    std::optional<SOCMatrix> current;
+    while (lines.next_heading(kSOCCommon, headings)) {
+        SOCMatrixAssembler assembler;
+        scan_soc_section(lines, assembler);
+        // The last section wins, even an empty one.
+        current = std::move(assembler).finish();
+    }
+    return current;
+}
+
+namespace {
+
+// A text of the newer releases, read with their framed heading in the section heading's place;
+// none if it holds no such heading or fails to read that way. Its failures are not reported:
+// the failure for want of a section heading stands instead.
+std::optional<SOCMatrix> read_framed_sections(std::string_view text, const TextHits* hits) {
+    binding::DeferredReports deferred;
+    try {
+        return read_last_section(text, headings::kSOCFramed, hits);
+    } catch (const binding::CheckFailure&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
 TDDFTOutput parse_tddft(std::string_view text, const TextHits* hits) {
     return binding::locating_failures(text, [&] {
-        LineCursor lines(text, hits);
-        std::optional<SOCMatrix> current;
-        while (lines.next_heading(kSectionHeading)) {
-            SOCMatrixAssembler assembler;
-            scan_soc_section(lines, assembler);
-            // The last section wins, even an empty one.
-            current = std::move(assembler).finish();
-        }
-        if (!current) binding::fail(binding::kMissingItem, binding::Location::missing_heading(kSectionHeading));
+        std::optional<SOCMatrix> current = read_last_section(text, std::span(&kSOCSection, 1), hits);
+        // Only a text without any section heading is read the newer releases' way.
+        if (!current) current = read_framed_sections(text, hits);
+        if (!current) binding::fail(binding::kMissingItem, binding::Location::missing_heading(kSOCSection));
         return TDDFTOutput{std::move(*current)};
     });
 }

@@ -2,6 +2,7 @@
 // The TD-DFT spin-orbit-coupling parser: finds every SOC section, the last one wins.
 
 #include <optional>
+#include <span>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -54,9 +55,18 @@ private:
 // line that ends the block.
 void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler);
 
+// The SOCMatrix of the text's last section headed by one of `headings`, each holding
+// headings::kSOCCommon; none when no line is one of them. `hits`: as for parse_tddft.
+std::optional<outputs::tddft::SOCMatrix> read_last_section(std::string_view text,
+                                                           std::span<const std::string_view> headings,
+                                                           const TextHits* hits = nullptr);
+
+// Reads the sections headed as the older releases head them; only a text that holds no such
+// heading is read again, with the newer releases' framed headings in its place. A failure is
+// that of the older reading.
 // Takes the text over and frees it before returning.
 outputs::tddft::TDDFTOutput parse_tddft(binding::Text text);
-// Reads the text where it is; the caller keeps it. `hits`: those of the section heading in
+// Reads the text where it is; the caller keeps it. `hits`: those of headings::kSOCCommon in
 // the text, when a pass over it has found them already.
 outputs::tddft::TDDFTOutput parse_tddft(std::string_view text, const TextHits* hits = nullptr);
 

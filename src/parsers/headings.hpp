@@ -1,0 +1,32 @@
+#pragma once
+// The headings by which the parsers find their sections: every layer that looks for one
+// (the parsers, the column reader's scan, skav_batch through the column reader) takes it from here.
+
+#include <array>
+#include <string_view>
+
+namespace parsers::headings {
+
+// The SOC section of a TD-DFT output, as the older releases print it.
+inline constexpr std::string_view kSOCSection = "SKAV SPIN-ORBIT COUPLING CALCULATION";
+// Newer releases print only the frame of the SOC part: each of these then stands for kSOCSection.
+inline constexpr std::array<std::string_view, 2> kSOCFramed = {"TD-DFT/TDA SPIN-ORBIT COUPLING",
+                                                               "TD-DFT SPIN-ORBIT COUPLING"};
+// Every heading that makes a text a TD-DFT output, the older first.
+inline constexpr std::array<std::string_view, 3> kSOCAny = {kSOCSection, kSOCFramed[0], kSOCFramed[1]};
+// A text that every TD-DFT heading above holds once: one search for it finds them all.
+inline constexpr std::string_view kSOCCommon = "SPIN-ORBIT COUPLING";
+inline constexpr std::string_view kSOCEigenvectors = "Eigenvectors of the SOC matrix:";
+
+// The orbital-composition section of a CASSCF output.
+inline constexpr std::string_view kComposition = "LOEWDIN ORBITAL-COMPOSITIONS";
+
+// Whether `heading` holds `common` exactly once: a search for `common` then finds it.
+consteval bool holds_once(std::string_view heading, std::string_view common) {
+    size_t at = heading.find(common);
+    return at != std::string_view::npos && heading.find(common, at + 1) == std::string_view::npos;
+}
+static_assert(holds_once(kSOCAny[0], kSOCCommon) && holds_once(kSOCAny[1], kSOCCommon) &&
+              holds_once(kSOCAny[2], kSOCCommon));
+
+}  // namespace parsers::headings
