@@ -32,6 +32,7 @@ ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
 # name: (content, parsers that auto must use[, (error, message) of a file no parser sees]); None: not matched.
 FOLDER = {
     "tddft.out": (TDDFT, ["tddft"]),
+    "runs/newer-release.out": ((ROOT / "samples" / "formaldehyde_tddft_newer.out").read_text(), ["tddft"]),
     "runs/deeper/casscf.out": (CASSCF, ["casscf"]),
     "runs/both.out": (TDDFT + CASSCF, ["tddft", "casscf"]),
     "runs/bad-tddft-good-casscf.out": (CASSCF + BAD_NUMBER, ["tddft", "casscf"]),
@@ -150,7 +151,7 @@ def test_command_writes_the_same_tables(folder, tmp_path, engine):
     (tmp_path / "soc_states" / "part-999999.parquet").write_bytes(b"a part of an earlier run")
     os.mkfifo(fifo := tmp_path / "pipe.out")  # named: a failure row, and no wait for a writer
     run = skav_rs_tables(folder, folder / "tddft.out", fifo, "--out", tmp_path, "--workers", 2, *engine)
-    assert run.returncode == 1 and "9/9 " in run.stderr and "failed=5" in run.stderr, run.stderr
+    assert run.returncode == 1 and "10/10 " in run.stderr and "failed=5" in run.stderr, run.stderr
     tables = rows_of(written(tmp_path))
     assert tables.pop("failures")[-1] == [str(fifo), "auto", "NotARegularFile", "not a regular file: a named pipe", None]
     assert tables == {name: rows for name, rows in rows_of(read_tables([folder])).items() if name != "failures"}
