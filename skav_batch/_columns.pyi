@@ -21,3 +21,6 @@ def read(paths: Sequence[str], files: Sequence[str],
 
 HEADINGS: dict[str, tuple[str, ...]]
 """For each parser ("tddft", "casscf"), the headings any of which makes a file one for it with kind "auto"."""
+
+TABLES: tuple[str, ...]
+"""The names of the tables that ``read`` returns, in order."""

@@ -94,11 +94,16 @@ Ref headings_by_parser() {
 int exec_columns_module(PyObject* module) noexcept {
     try {
         if (PyModule_AddObjectRef(module, "HEADINGS", headings_by_parser().get()) != 0) return -1;
+        std::vector<std::string_view> names(columns::kTableNames.begin(), columns::kTableNames.end());
+        if (PyModule_AddObjectRef(module, "TABLES", text_tuple(names).get()) != 0) return -1;
         Ref type = binding::make_table_type(module);
         if (PyModule_AddObjectRef(module, "Table", type.get()) != 0) return -1;
         state_of(module).table_type = type.release();
         return 0;
     } catch (const PythonErrorSet&) {
+        return -1;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
         return -1;
     }
 }

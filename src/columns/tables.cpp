@@ -49,11 +49,11 @@ void Tables::add_failure(std::string_view file, const FailureRow& failure) {
 }
 
 std::vector<std::pair<const char*, ColumnTable>> Tables::finish() const {
-    return {{"soc_states", soc_states_.finish()},
-            {"soc_elements", soc_elements_.finish()},
-            {"orbitals", orbitals_.finish()},
-            {"orbital_contributions", orbital_contributions_.finish()},
-            {"failures", failures_.finish()}};
+    return {{kTableNames[0], soc_states_.finish()},
+            {kTableNames[1], soc_elements_.finish()},
+            {kTableNames[2], orbitals_.finish()},
+            {kTableNames[3], orbital_contributions_.finish()},
+            {kTableNames[4], failures_.finish()}};
 }
 
 }  // namespace columns

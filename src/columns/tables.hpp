@@ -1,6 +1,7 @@
 #pragma once
 // The five tables of a reading, filled from the parsers' records and from failures.
 
+#include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,10 @@
 #include "outputs/tddft.hpp"
 
 namespace columns {
+
+// The tables of a reading, in the order finish() hands them over.
+inline constexpr std::array<const char*, 5> kTableNames = {"soc_states", "soc_elements", "orbitals",
+                                                            "orbital_contributions", "failures"};
 
 // A reading that failed, as a row: which parser (or "auto"), the exception type's name,
 // its message and its note, if it has one.
@@ -28,7 +33,7 @@ public:
     void add_casscf(std::string_view file, const outputs::casscf::CASSCFOutput& output);
     void add_failure(std::string_view file, const FailureRow& failure);
 
-    // The tables by name: soc_states, soc_elements, orbitals, orbital_contributions, failures.
+    // The tables by name, in the order of kTableNames.
     std::vector<std::pair<const char*, ColumnTable>> finish() const;
 
 private:
