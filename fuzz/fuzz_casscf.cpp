@@ -7,7 +7,7 @@
 
 namespace {
 
-using outputs::casscf::Orbital;
+using records::casscf::Orbital;
 
 // Floats by their bits, so that NaN equals NaN.
 bool same_bits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
@@ -39,10 +39,10 @@ void check_readings_agree(std::string_view text) {
     OrbitalAssembler assembler;
     std::vector<Orbital> orbitals;
     try {
-        binding::DeferredReports deferred;
+        core::DeferredReports deferred;
         scan_composition_section(table, assembler);
         orbitals = std::move(assembler).finish();
-    } catch (const binding::CheckFailure&) {
+    } catch (const core::CheckFailure&) {
         return;
     }
     std::optional<std::vector<Orbital>> any_width = read_blocks_of_any_width(table);
@@ -55,8 +55,8 @@ void check_readings_agree(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::run(data, size, true, [](binding::Text text) { return parsers::casscf::parse_casscf(std::move(text)); });
+    fuzz::run(data, size, true, [](core::Text text) { return parsers::casscf::parse_casscf(std::move(text)); });
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (binding::is_valid_utf8(bytes)) check_readings_agree(bytes);
+    if (core::is_valid_utf8(bytes)) check_readings_agree(bytes);
     return 0;
 }

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "columns/export.hpp"
-#include "columns/headings.hpp"
+#include "columns/text_scan.hpp"
 #include "columns/reader.hpp"
 #include "fuzz/harness.hpp"
 #include "parsers/casscf.hpp"
@@ -101,10 +101,10 @@ bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables)
     for (bool is_tddft : {true, false}) {
         if (!(is_tddft ? tddft : casscf)) continue;
         try {
-            if (!utf8) binding::fail("not UTF-8");
+            if (!utf8) core::fail("not UTF-8");
             if (is_tddft) tables.add_tddft(kFile, parsers::tddft::parse_tddft(bytes));
             else if (auto output = parsers::casscf::parse_casscf(bytes)) tables.add_casscf(kFile, *output);
-        } catch (const binding::CheckFailure&) {
+        } catch (const core::CheckFailure&) {
             tables.add_failure(kFile, {is_tddft ? "tddft" : "casscf", "PanicException", "", "a note"});
             failed = true;
         }
@@ -123,7 +123,7 @@ std::vector<size_t> every_place(std::string_view bytes, std::string_view needle)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    binding::DeferredReports deferred;
+    core::DeferredReports deferred;
     size_t limit = size_t{16} << (size % 10);
     columns::Tables tables(limit), expected;
     for (columns::Kind kind : {columns::Kind::Auto, columns::Kind::TDDFT, columns::Kind::CASSCF}) {
@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     columns::TextScanner scanner(true, 1 + size % 131);
     for (size_t read = 0; read < size; read += 1 + size % 7) scanner.advance(bytes.substr(0, read));
     columns::TextScan scan = std::move(scanner).finish(bytes);
-    check(scan.utf8 == binding::is_valid_utf8(bytes) && scan.tddft.offsets == every_place(bytes, columns::kTDDFTNeedle) &&
+    check(scan.utf8 == core::is_valid_utf8(bytes) && scan.tddft.offsets == every_place(bytes, columns::kTDDFTNeedle) &&
               scan.casscf.offsets == every_place(bytes, columns::kCASSCFNeedle),
           "scan by stretches");
     return 0;

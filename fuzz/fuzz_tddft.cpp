@@ -9,21 +9,21 @@
 
 namespace {
 
-using outputs::tddft::SOCMatrix;
+using records::tddft::SOCMatrix;
 
 // A reading's result, or its failure's message and line.
 using Outcome = std::variant<SOCMatrix, std::pair<std::string, size_t>>;
 
 template <typename Read>
 std::optional<Outcome> outcome_of(std::string_view text, Read read) {
-    binding::DeferredReports deferred;
+    core::DeferredReports deferred;
     try {
-        return binding::locating_failures(text, [&]() -> std::optional<Outcome> {
+        return core::locating_failures(text, [&]() -> std::optional<Outcome> {
             std::optional<SOCMatrix> matrix = read();
             if (!matrix) return std::nullopt;
             return Outcome(std::move(*matrix));
         });
-    } catch (const binding::CheckFailure& failure) {
+    } catch (const core::CheckFailure& failure) {
         return Outcome(std::pair{failure.message(), failure.location().line()});
     }
 }
@@ -65,8 +65,8 @@ void check_specified_reading_stands(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::run(data, size, false, [](binding::Text text) { return parsers::tddft::parse_tddft(std::move(text)); });
+    fuzz::run(data, size, false, [](core::Text text) { return parsers::tddft::parse_tddft(std::move(text)); });
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (binding::is_valid_utf8(bytes)) check_specified_reading_stands(bytes);
+    if (core::is_valid_utf8(bytes)) check_specified_reading_stands(bytes);
     return 0;
 }

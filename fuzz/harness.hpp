@@ -10,9 +10,9 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "binding/check.hpp"
-#include "binding/text.hpp"
-#include "binding/utf8.hpp"
+#include "core/check.hpp"
+#include "core/text.hpp"
+#include "core/utf8.hpp"
 
 namespace fuzz {
 
@@ -46,9 +46,9 @@ inline bool reference_utf8(const uint8_t* p, size_t size) {
 // The messages that callers are told to expect; anything else is a bug.
 inline bool is_documented(std::string_view message, bool token_order_failures) {
     using namespace std::literals;
-    if (message == binding::kMissingItem) return true;
-    if (message.starts_with(binding::kUnwrapErr)) {
-        std::string_view error = message.substr(std::string_view(binding::kUnwrapErr).size());
+    if (message == core::kMissingItem) return true;
+    if (message.starts_with(core::kUnwrapErr)) {
+        std::string_view error = message.substr(std::string_view(core::kUnwrapErr).size());
         for (auto kind : {"ParseFloatError { kind: Empty }"sv, "ParseFloatError { kind: Invalid }"sv,
                           "ParseIntError { kind: Empty }"sv, "ParseIntError { kind: InvalidDigit }"sv,
                           "ParseIntError { kind: PosOverflow }"sv, "ParseIntError { kind: NegOverflow }"sv}) {
@@ -73,22 +73,22 @@ int run(const uint8_t* data, size_t size, bool token_order_failures, Parse parse
     // The check runs on the fuzzer's own buffer, which ends exactly at `size`, so that
     // reading one byte too far is caught.
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    bool valid = binding::is_valid_utf8(bytes);
+    bool valid = core::is_valid_utf8(bytes);
     if (valid != reference_utf8(data, size)) bug("UTF-8 check disagrees with the reference", valid ? "accepted" : "rejected");
     if (!valid) return 0;  // a read failure: the parser never sees such a file
     try {
-        parse(binding::Text(bytes));
-    } catch (const binding::CheckFailure& failure) {
+        parse(core::Text(bytes));
+    } catch (const core::CheckFailure& failure) {
         if (!is_documented(failure.message(), token_order_failures)) bug("undocumented failure message", failure.message());
-        if (!binding::is_valid_utf8(failure.message())) bug("failure message is not UTF-8", failure.message());
+        if (!core::is_valid_utf8(failure.message())) bug("failure message is not UTF-8", failure.message());
         // Every failure of a parser comes from the file's content and names where it stands.
-        const binding::Location& where = failure.location();
+        const core::Location& where = failure.location();
         size_t lines = 1 + static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-        bool has_line = where.kind() == binding::Location::Kind::Line || where.kind() == binding::Location::Kind::EndOfInput;
-        if (has_line ? where.line() < 1 || where.line() > lines : where.kind() != binding::Location::Kind::MissingHeading) {
+        bool has_line = where.kind() == core::Location::Kind::Line || where.kind() == core::Location::Kind::EndOfInput;
+        if (has_line ? where.line() < 1 || where.line() > lines : where.kind() != core::Location::Kind::MissingHeading) {
             bug("failure without a place in the input", where.note("input"));
         }
-        if (!binding::is_valid_utf8(where.note("input"))) bug("note is not UTF-8", where.note("input"));
+        if (!core::is_valid_utf8(where.note("input"))) bug("note is not UTF-8", where.note("input"));
     }
     return 0;
 }

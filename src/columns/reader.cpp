@@ -4,17 +4,17 @@
 #include <new>
 #include <stdexcept>
 
-#include "binding/check.hpp"
-#include "binding/read_file.hpp"
+#include "core/check.hpp"
+#include "core/read_file.hpp"
 #include "columns/file_type.hpp"
-#include "columns/headings.hpp"
+#include "columns/text_scan.hpp"
 #include "parsers/casscf.hpp"
 #include "parsers/tddft.hpp"
 
 namespace columns {
 namespace {
 
-using binding::CheckFailure;
+using core::CheckFailure;
 
 constexpr std::string_view kKindNames[] = {"auto", "tddft", "casscf"};
 constexpr size_t kLargestKeptBuffer = size_t{64} << 20;
@@ -30,16 +30,6 @@ struct Failure {
     std::optional<std::string> where;
 };
 
-// The module's note; none if it cannot be made, as there.
-std::optional<std::string> note_of(const CheckFailure& failure, std::string_view path) noexcept {
-    try {
-        std::string note = failure.location().note(path);
-        if (!note.empty()) return note;
-    } catch (const std::bad_alloc&) {
-    }
-    return std::nullopt;
-}
-
 // Runs `work`; the failure that a call of the module would raise instead, if any. A path
 // without UTF-8 form is named in no note (notes quote UTF-8): its rows never show one.
 template <typename Work>
@@ -49,7 +39,7 @@ std::optional<Failure> failure_of(const FileToRead& file, Work&& work) {
         return std::nullopt;
     } catch (const CheckFailure& failure) {
         if (file.unencodable) return Failure{"PanicException", failure.message(), std::nullopt};
-        return Failure{"PanicException", failure.message(), note_of(failure, file.path)};
+        return Failure{"PanicException", failure.message(), core::note_of(failure, file.path)};
     } catch (const std::bad_alloc&) {
         return Failure{"MemoryError", "", std::nullopt};
     } catch (const std::length_error&) {
@@ -58,7 +48,7 @@ std::optional<Failure> failure_of(const FileToRead& file, Work&& work) {
 }
 
 // Reads the file into `text` a piece at a time, each scanned while it is still in cache.
-TextScan read_scanning(binding::InputFile& input, bool headings, binding::Text& text) {
+TextScan read_scanning(core::InputFile& input, bool headings, core::Text& text) {
     TextScanner scanner(headings);
     input.start_reading_into(text);
     while (input.read_more_into(text, kReadPiece)) scanner.advance(text.view());
@@ -73,8 +63,8 @@ std::string no_section_message() {
 // A file's records and failures, gathered before they become rows, so that its text can go
 // first.
 struct FileResults {
-    std::optional<outputs::tddft::TDDFTOutput> tddft;
-    std::optional<outputs::casscf::CASSCFOutput> casscf;  // none: no section
+    std::optional<records::tddft::TDDFTOutput> tddft;
+    std::optional<records::casscf::CASSCFOutput> casscf;  // none: no section
     std::vector<std::pair<std::string_view, Failure>> failures;  // by the parser's name, or "auto"
 
     void fail(std::string_view kind, Failure failure) { failures.emplace_back(kind, std::move(failure)); }
@@ -84,7 +74,7 @@ struct FileResults {
 // failure of the parser: it ends the whole reading.
 // `hits`: where the scan found the parser's heading, if it looked.
 std::optional<Failure> parse(bool tddft, const FileToRead& file, std::string_view content,
-                             const parsers::TextHits* hits, FileResults& results) {
+                             const core::TextHits* hits, FileResults& results) {
     if (tddft) return failure_of(file, [&] { results.tddft = parsers::tddft::parse_tddft(content, hits); });
     return failure_of(file, [&] { results.casscf = parsers::casscf::parse_casscf(content, hits); });
 }
@@ -107,7 +97,7 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
         return results;
     }
     if (!read_failure && !file.unencodable && !scan.utf8) {
-        read_failure = failure_of(file, [&] { binding::require_utf8(content); });
+        read_failure = failure_of(file, [&] { core::require_utf8(content); });
     }
     for (bool is_tddft : {true, false}) {
         if (!(is_tddft ? tddft : casscf)) continue;
@@ -143,8 +133,8 @@ std::optional<Kind> kind_named(std::string_view name) noexcept {
     return std::nullopt;
 }
 
-bool read_file(const FileToRead& file, Kind kind, Tables& tables, binding::Text& text) {
-    binding::DeferredReports deferred;  // failures become rows, not reports
+bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& text) {
+    core::DeferredReports deferred;  // failures become rows, not reports
     std::optional<std::string_view> irregular = irregular_file_at(file.path);
     text.clear();
     std::optional<Failure> failure;
@@ -152,7 +142,7 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, binding::Text&
     if (!irregular) {
         failure = failure_of(file, [&] {
             // The path may have become a named pipe since it was examined: opening it must not wait.
-            binding::InputFile input(file.path, O_NONBLOCK);
+            core::InputFile input(file.path, O_NONBLOCK);
             irregular = irregular_file(input.descriptor());
             if (!irregular) scan = read_scanning(input, kind == Kind::Auto, text);
         });
@@ -164,19 +154,19 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, binding::Text&
     }
     FileResults results = read_content_of(file, kind, text.view(), std::move(failure), std::move(scan));
     // A large file's text goes before its rows are made: they need the room.
-    if (text.capacity() > kLargestKeptBuffer) text = binding::Text();
+    if (text.capacity() > kLargestKeptBuffer) text = core::Text();
     return add_rows(file, results, tables);
 }
 
 bool read_content(const FileToRead& file, std::string_view content, Kind kind, Tables& tables) {
-    binding::DeferredReports deferred;
+    core::DeferredReports deferred;
     return add_rows(file, read_content_of(file, kind, content, std::nullopt), tables);
 }
 
 Reading read_files(const std::vector<FileToRead>& files, Kind kind) {
     Tables tables;
     size_t failed = 0;
-    binding::Text buffer;  // one for all the files: see read_all_into
+    core::Text buffer;  // one for all the files: see read_all_into
     for (const FileToRead& file : files) failed += read_file(file, kind, tables, buffer) ? 1 : 0;
     return {tables.finish(), failed};
 }

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "binding/text.hpp"
+#include "core/text.hpp"
 #include "columns/tables.hpp"
 
 namespace columns {
@@ -27,7 +27,7 @@ struct FileToRead {
 
 // Each appends the rows of one file and tells whether one of them is a failure row; `text`
 // is a buffer for the file's bytes.
-bool read_file(const FileToRead& file, Kind kind, Tables& tables, binding::Text& text);
+bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& text);
 // `content` stands for the content of a regular file at file.path.
 bool read_content(const FileToRead& file, std::string_view content, Kind kind, Tables& tables);
 

@@ -10,7 +10,7 @@ Tables::Tables(size_t string_limit)
                              string_limit),
       failures_({"file", "kind", "error", "message", "where"}, string_limit) {}
 
-void Tables::add_tddft(std::string_view file, const outputs::tddft::TDDFTOutput& output) {
+void Tables::add_tddft(std::string_view file, const records::tddft::TDDFTOutput& output) {
     const auto& states = output.soc_matrix.eigenvectors;
     size_t elements = 0;
     for (const auto& state : states) elements += state.elements.size();
@@ -20,13 +20,13 @@ void Tables::add_tddft(std::string_view file, const outputs::tddft::TDDFTOutput&
         const auto& elements = states[s].elements;
         soc_states_.append(file, s, states[s].n, states[s].energy, static_cast<uint32_t>(elements.size()));
         for (uint32_t e = 0; e < elements.size(); ++e) {
-            const outputs::tddft::SOCElement& x = elements[e];
+            const records::tddft::SOCElement& x = elements[e];
             soc_elements_.append(file, s, e, x.weight, x.real, x.imag, x.root, x.spin, x.ms);
         }
     }
 }
 
-void Tables::add_casscf(std::string_view file, const outputs::casscf::CASSCFOutput& output) {
+void Tables::add_casscf(std::string_view file, const records::casscf::CASSCFOutput& output) {
     const auto& orbitals = output.orbital_contributions;
     size_t rows = 0;
     for (const auto& orbital : orbitals) rows += orbital.contributions.size();
@@ -37,7 +37,7 @@ void Tables::add_casscf(std::string_view file, const outputs::casscf::CASSCFOutp
         orbitals_.append(file, o, orbitals[o].orbital_nr, orbitals[o].energy, orbitals[o].occupation,
                          static_cast<uint32_t>(rows.size()));
         for (uint32_t r = 0; r < rows.size(); ++r) {
-            const outputs::casscf::Contribution& x = rows[r];
+            const records::casscf::Contribution& x = rows[r];
             orbital_contributions_.append(file, o, r, x.atom_nr, std::string_view(x.element),
                                           std::string_view(x.orbital_type), x.contribution);
         }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "columns/table.hpp"
-#include "outputs/casscf.hpp"
-#include "outputs/tddft.hpp"
+#include "records/casscf.hpp"
+#include "records/tddft.hpp"
 
 namespace columns {
 
@@ -29,24 +29,23 @@ public:
     explicit Tables(size_t string_limit = kMaxStringBytes);
 
     // Each adds the rows of one file, named `file`.
-    void add_tddft(std::string_view file, const outputs::tddft::TDDFTOutput& output);
-    void add_casscf(std::string_view file, const outputs::casscf::CASSCFOutput& output);
+    void add_tddft(std::string_view file, const records::tddft::TDDFTOutput& output);
+    void add_casscf(std::string_view file, const records::casscf::CASSCFOutput& output);
     void add_failure(std::string_view file, const FailureRow& failure);
 
     // The tables by name, in the order of kTableNames.
     std::vector<std::pair<const char*, ColumnTable>> finish() const;
 
 private:
-    using Text = StringColumn;
     using U32 = FixedWidthColumn<uint32_t>;
     using F32 = FixedWidthColumn<float>;
 
-    Table<Text, U32, U32, F32, U32> soc_states_;
-    Table<Text, U32, U32, F32, F32, F32, FixedWidthColumn<uint8_t>, FixedWidthColumn<uint8_t>, FixedWidthColumn<int8_t>>
+    Table<StringColumn, U32, U32, F32, U32> soc_states_;
+    Table<StringColumn, U32, U32, F32, F32, F32, FixedWidthColumn<uint8_t>, FixedWidthColumn<uint8_t>, FixedWidthColumn<int8_t>>
         soc_elements_;
-    Table<Text, U32, U32, F32, F32, U32> orbitals_;
-    Table<Text, U32, U32, U32, Text, Text, F32> orbital_contributions_;
-    Table<Text, Text, Text, Text, Text> failures_;
+    Table<StringColumn, U32, U32, F32, F32, U32> orbitals_;
+    Table<StringColumn, U32, U32, U32, StringColumn, StringColumn, F32> orbital_contributions_;
+    Table<StringColumn, StringColumn, StringColumn, StringColumn, StringColumn> failures_;
 };
 
 }  // namespace columns

@@ -1,7 +1,7 @@
 #include "parsers/casscf.hpp"
 
-#include "binding/check.hpp"
-#include "binding/debug_text.hpp"
+#include "core/check.hpp"
+#include "core/debug_text.hpp"
 #include "parsers/casscf_lines.hpp"
 #include "parsers/headings.hpp"
 #include "parsers/numbers.hpp"
@@ -9,10 +9,10 @@
 namespace parsers::casscf {
 namespace {
 
-using binding::expect;
-using binding::fail;
-using outputs::casscf::CASSCFOutput;
-using outputs::casscf::Orbital;
+using core::expect;
+using core::fail;
+using records::casscf::CASSCFOutput;
+using records::casscf::Orbital;
 
 constexpr std::string_view kCompositionHeading = headings::kComposition;
 
@@ -45,7 +45,7 @@ void append_text_list(std::string& out, const std::vector<std::string_view>& tex
     out += '[';
     for (size_t i = 0; i < texts.size(); ++i) {
         if (i > 0) out += ", ";
-        binding::append_quoted(out, texts[i]);
+        core::append_quoted(out, texts[i]);
     }
     out += ']';
 }
@@ -55,8 +55,7 @@ std::optional<std::string_view> text_at(const std::vector<std::string_view>& tex
     return std::nullopt;
 }
 
-}  // namespace
-
+// How a token is written into messages, e.g. TableHeader(["1", "2", "3", "4", "5"]).
 std::string text_form(const Token& token) {
     struct Writer {
         std::string operator()(const token::TableHeader& header) const {
@@ -67,7 +66,7 @@ std::string text_form(const Token& token) {
         std::string operator()(const token::Contribution& row) const {
             std::string out = "Contribution(";
             for (std::string_view text : {row.atom_nr, row.element, row.orbital_type}) {
-                binding::append_quoted(out, text);
+                core::append_quoted(out, text);
                 out += ", ";
             }
             append_text_list(out, row.values);
@@ -79,6 +78,8 @@ std::string text_form(const Token& token) {
     };
     return std::visit(Writer{}, token);
 }
+
+}  // namespace
 
 Token tokenize_composition_line(std::string_view line) {
     if (line.empty()) return token::EmptyLine{};
@@ -172,15 +173,15 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
 void OrbitalAssembler::make_orbitals(const token::TableHeader& occupations, std::string_view occupation_line) {
     for (size_t i = 0; i < numbers_.texts.size(); ++i) {
         Parsed<uint32_t> orbital_nr = parse_u32(numbers_.texts[i]);
-        if (!hold_back(orbital_nr.error, number_line_)) return;
+        if (hold_back_if_failed(orbital_nr.error, number_line_)) return;
         std::optional<std::string_view> energy_text = text_at(energies_.texts, i);
-        if (!energy_text) return hold_back(binding::kMissingItem, energy_line_);
+        if (!energy_text) return hold_back(core::kMissingItem, energy_line_);
         Parsed<float> energy = parse_f32(*energy_text);
-        if (!hold_back(energy.error, energy_line_)) return;
+        if (hold_back_if_failed(energy.error, energy_line_)) return;
         std::optional<std::string_view> occupation_text = text_at(occupations.texts, i);
-        if (!occupation_text) return hold_back(binding::kMissingItem, occupation_line);
+        if (!occupation_text) return hold_back(core::kMissingItem, occupation_line);
         Parsed<float> occupation = parse_f32(*occupation_text);
-        if (!hold_back(occupation.error, occupation_line)) return;
+        if (hold_back_if_failed(occupation.error, occupation_line)) return;
         block_.push_back(Orbital{orbital_nr.value, energy.value, occupation.value, {}});
     }
 }
@@ -189,12 +190,12 @@ void OrbitalAssembler::add_row(const token::Contribution& row, std::string_view 
     for (size_t k = 0; k < block_.size(); ++k) {
         // The atom number is read for every orbital, as each contribution holds its own.
         Parsed<uint32_t> atom_nr = parse_u32(row.atom_nr);
-        if (!hold_back(atom_nr.error, line)) return;
+        if (hold_back_if_failed(atom_nr.error, line)) return;
         std::optional<std::string_view> value_text = text_at(row.values, k);
-        if (!value_text) return hold_back(binding::kMissingItem, line);
+        if (!value_text) return hold_back(core::kMissingItem, line);
         Parsed<float> value = parse_f32(*value_text);
-        if (!hold_back(value.error, line)) return;
-        block_[k].contributions.push_back(outputs::casscf::Contribution{
+        if (hold_back_if_failed(value.error, line)) return;
+        block_[k].contributions.push_back(records::casscf::Contribution{
             atom_nr.value, std::string(row.element), std::string(row.orbital_type), value.value});
     }
 }
@@ -206,20 +207,20 @@ void OrbitalAssembler::skip_orbitals(const Token& token, std::string_view line) 
     if (std::holds_alternative<token::SectionDivider>(token)) section_rule_line_ = line;
 }
 
-bool OrbitalAssembler::hold_back(const NumberError& error, std::string_view line, source_location at) {
-    if (!error.kind) return true;
+bool OrbitalAssembler::hold_back_if_failed(const NumberError& error, std::string_view line, source_location at) {
+    if (!error.kind) return false;
     hold_back(error.message(), line, at);
-    return false;
+    return true;
 }
 
 void OrbitalAssembler::hold_back(std::string message, std::string_view line, source_location at) {
-    held_back_ = binding::HeldFailure{std::move(message), binding::Location::line_of(line), at};
+    held_back_ = core::HeldFailure{std::move(message), core::Location::line_of(line), at};
 }
 
 std::vector<Orbital> OrbitalAssembler::finish() && {
     if (held_back_) held_back_->raise();
     // The tokens ran out inside a block: at the end of the input, or at a section rule taken as a header row.
-    binding::Location end = section_rule_line_ ? binding::Location::line_of(*section_rule_line_) : binding::Location::end_of_input();
+    core::Location end = section_rule_line_ ? core::Location::line_of(*section_rule_line_) : core::Location::end_of_input();
     switch (state_) {
         case State::EnergyRow:
         case State::OccupationRow:
@@ -234,7 +235,7 @@ std::vector<Orbital> OrbitalAssembler::finish() && {
     return std::move(result_);
 }
 
-std::optional<CASSCFOutput> parse_casscf(binding::Text text) { return parse_casscf(text.view()); }
+std::optional<CASSCFOutput> parse_casscf(core::Text text) { return parse_casscf(text.view()); }
 
 namespace {
 
@@ -242,14 +243,14 @@ namespace {
 // program writes a last block of whatever is left. The failure of the first reading stands
 // when the second fails too; it is reported only then.
 std::vector<Orbital> read_table(TableLines lines) {
-    std::optional<binding::CheckFailure> failure;
+    std::optional<core::CheckFailure> failure;
     {
-        binding::DeferredReports deferred;
+        core::DeferredReports deferred;
         try {
             OrbitalAssembler assembler;
             scan_composition_section(lines, assembler);
             return std::move(assembler).finish();
-        } catch (binding::CheckFailure& caught) {
+        } catch (core::CheckFailure& caught) {
             failure.emplace(std::move(caught));
         }
     }
@@ -260,8 +261,8 @@ std::vector<Orbital> read_table(TableLines lines) {
 
 }  // namespace
 
-std::optional<CASSCFOutput> parse_casscf(std::string_view text, const TextHits* hits) {
-    return binding::locating_failures(text, [&]() -> std::optional<CASSCFOutput> {
+std::optional<CASSCFOutput> parse_casscf(std::string_view text, const core::TextHits* hits) {
+    return core::locating_failures(text, [&]() -> std::optional<CASSCFOutput> {
         LineCursor lines(text, hits);
         if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
         if (!skip_to_table(lines)) return CASSCFOutput{};

@@ -7,9 +7,9 @@
 #include <variant>
 #include <vector>
 
-#include "binding/check.hpp"
-#include "binding/text.hpp"
-#include "outputs/casscf.hpp"
+#include "core/check.hpp"
+#include "core/text.hpp"
+#include "records/casscf.hpp"
 #include "parsers/lines.hpp"
 #include "parsers/numbers.hpp"
 
@@ -32,9 +32,6 @@ struct SectionDivider {};
 using Token = std::variant<token::TableHeader, token::Contribution, token::TableDivider, token::EmptyLine,
                            token::SectionDivider>;
 
-// How a token is written into messages, e.g. TableHeader(["1", "2", "3", "4", "5"]).
-std::string text_form(const Token& token);
-
 Token tokenize_composition_line(std::string_view line);
 
 // Builds the orbitals of the section's column blocks from its tokens as the tokenizer
@@ -47,8 +44,9 @@ public:
     void add(Token token, std::string_view line);
     // The orbitals of all completed blocks; raises the held-back failure, or the failure of
     // a table that ends inside a block.
-    std::vector<outputs::casscf::Orbital> finish() &&;
+    std::vector<records::casscf::Orbital> finish() &&;
     // Blocks whose energy or occupation row was another kind of line: they have no orbitals.
+    // The fuzz oracle that compares the two readings of a table asks for it.
     size_t blocks_without_orbitals() const noexcept { return blocks_without_orbitals_; }
 
 private:
@@ -59,8 +57,8 @@ private:
     void add_row(const token::Contribution& row, std::string_view line);
     // A row of another kind stands for the energy or occupation row: the block gets no orbitals.
     void skip_orbitals(const Token& token, std::string_view line);
-    // False (and the failure kept, with its line) when `error` is a failure.
-    bool hold_back(const NumberError& error, std::string_view line, source_location at = source_location::current());
+    // Keeps `error`'s failure, with its line, if it is one; whether it kept one.
+    bool hold_back_if_failed(const NumberError& error, std::string_view line, source_location at = source_location::current());
     void hold_back(std::string message, std::string_view line, source_location at = source_location::current());
 
     State state_ = State::BetweenBlocks;
@@ -68,9 +66,9 @@ private:
     token::TableHeader energies_;
     std::string_view number_line_, energy_line_;
     std::optional<std::string_view> section_rule_line_;  // a section rule taken as a header row
-    std::vector<outputs::casscf::Orbital> block_;   // the block being read
-    std::vector<outputs::casscf::Orbital> result_;  // the blocks completed
-    std::optional<binding::HeldFailure> held_back_;
+    std::vector<records::casscf::Orbital> block_;   // the block being read
+    std::vector<records::casscf::Orbital> result_;  // the blocks completed
+    std::optional<core::HeldFailure> held_back_;
     size_t blocks_without_orbitals_ = 0;
 };
 
@@ -96,12 +94,12 @@ void scan_composition_section(TableLines lines, OrbitalAssembler& assembler);
 
 // The table read as blocks of any width from 1 to 6 columns, the section rule not part of it;
 // none when the table is not of that form.
-std::optional<std::vector<outputs::casscf::Orbital>> read_blocks_of_any_width(TableLines lines);
+std::optional<std::vector<records::casscf::Orbital>> read_blocks_of_any_width(TableLines lines);
 
 // Takes the text over and frees it before returning; no record when there is no section.
-std::optional<outputs::casscf::CASSCFOutput> parse_casscf(binding::Text text);
+std::optional<records::casscf::CASSCFOutput> parse_casscf(core::Text text);
 // Reads the text where it is; the caller keeps it. `hits`: those of the section heading in
 // the text, when a pass over it has found them already.
-std::optional<outputs::casscf::CASSCFOutput> parse_casscf(std::string_view text, const TextHits* hits = nullptr);
+std::optional<records::casscf::CASSCFOutput> parse_casscf(std::string_view text, const core::TextHits* hits = nullptr);
 
 }  // namespace parsers::casscf

@@ -10,7 +10,7 @@
 namespace parsers::casscf {
 namespace {
 
-using outputs::casscf::Orbital;
+using records::casscf::Orbital;
 
 constexpr size_t kMostColumns = 6;
 
@@ -111,7 +111,7 @@ bool AnyWidthReader::read_row(std::string_view line) {
     for (size_t i = 0; i < block_.size(); ++i) {
         Parsed<float> value = parse_f32(row.texts[3 + i]);
         if (value.error.kind) return false;
-        block_[i].contributions.push_back(outputs::casscf::Contribution{
+        block_[i].contributions.push_back(records::casscf::Contribution{
             atom_nr.value, std::string(row.texts[1]), std::string(row.texts[2]), value.value});
     }
     return true;

@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "parsers/byte_vectors.hpp"
+#include "core/text_search.hpp"
+#include "core/utf8.hpp"
 
 namespace parsers {
 
@@ -47,7 +48,7 @@ inline size_t whitespace_length_before(std::string_view text, size_t end) noexce
     // Back over continuation bytes to the lead byte; White_Space is at most 3 bytes long.
     do {
         --start;
-    } while (start > 0 && end - start < 3 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80);
+    } while (start > 0 && end - start < 3 && core::is_continuation_byte(static_cast<unsigned char>(text[start])));
     size_t length = whitespace_length(text, start);
     return start + length == end ? length : 0;
 }
@@ -87,84 +88,12 @@ inline std::string_view trim_end(std::string_view text) noexcept {
 
 inline std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
 
-// Lanes of the `Width` positions from `at` where a needle of `size` bytes may start: its first
-// and its last byte (`first`, `last`, in every lane) are in place.
-template <size_t Width>
-[[gnu::always_inline]] inline ByteVector<Width> candidate_lanes(const char* at, size_t size, ByteVector<Width> first,
-                                                                ByteVector<Width> last) noexcept {
-    return (load_bytes<Width>(at) == first) & (load_bytes<Width>(at + size - 1) == last);
-}
-
-// The first of `Width` positions from `at` where `needle` starts, if any.
-template <size_t Width>
-[[gnu::always_inline]] inline const char* first_match(const char* at, std::string_view needle,
-                                                      ByteVector<Width> first, ByteVector<Width> last) noexcept {
-    const size_t n = needle.size();
-    ByteVector<Width> mask = candidate_lanes<Width>(at, n, first, last);
-    if (!any_lane<Width>(mask)) return nullptr;
-    for (size_t i = 0; i < Width; ++i) {
-        if (mask[i] && std::memcmp(at + i + 1, needle.data() + 1, n - 2) == 0) return at + i;
-    }
-    return nullptr;
-}
-
-// The first occurrence of `needle` (two bytes long at least) in `text`, by `Width` candidate
-// positions at a time: those whose first and last bytes both match are compared whole; four
-// such groups per step while they fit, which halves the branches over text without candidates.
-template <size_t Width>
-[[gnu::always_inline]] inline const char* find_text_by(std::string_view text, std::string_view needle) noexcept {
-    const size_t n = needle.size();
-    if (text.size() < n) return nullptr;
-    const char* p = text.data();
-    const char* const last_start = text.data() + (text.size() - n);  // the last candidate
-    const ByteVector<Width> first = splat<Width>(needle.front());
-    const ByteVector<Width> last = splat<Width>(needle.back());
-    while (static_cast<size_t>(last_start - p) >= 4 * Width) {
-        ByteVector<Width> masks{};
-        for (size_t k = 0; k < 4; ++k) masks |= candidate_lanes<Width>(p + k * Width, n, first, last);
-        if (any_lane<Width>(masks)) {
-            for (size_t k = 0; k < 4; ++k) {
-                if (const char* hit = first_match<Width>(p + k * Width, needle, first, last)) return hit;
-            }
-        }
-        p += 4 * Width;
-    }
-    for (; static_cast<size_t>(last_start - p) >= Width; p += Width) {
-        if (const char* hit = first_match<Width>(p, needle, first, last)) return hit;
-    }
-    for (; p <= last_start; ++p) {
-        if (*p == needle.front() && std::memcmp(p, needle.data(), n) == 0) return p;
-    }
-    return nullptr;
-}
-
-#ifdef SKAV_WIDE_VECTORS
-SKAV_WIDE_TARGET inline const char* find_text_wide(std::string_view text, std::string_view needle) noexcept {
-    return find_text_by<32>(text, needle);
-}
-#endif
-
-// The first occurrence of `needle` (two bytes long at least) in `text`, or nullptr.
-inline const char* find_text(std::string_view text, std::string_view needle) noexcept {
-#ifdef SKAV_WIDE_VECTORS
-    if (has_wide_vectors()) return find_text_wide(text, needle);
-#endif
-    return find_text_by<16>(text, needle);
-}
-
-// Every place where `needle` occurs in a whole text, overlapping ones included, in order: found
-// by a pass that reads the text anyway, so that a cursor over it need not search again.
-struct TextHits {
-    std::string_view needle;
-    std::vector<size_t> offsets;
-};
-
 // Reads a text front to back as lines. A line ends at "\n" (a "\r" before it goes too);
 // text after the last "\n" is a final line, kept as it is.
 class LineCursor {
 public:
     // `hits`, if given, are those of the whole `text`, and outlive the cursor.
-    explicit LineCursor(std::string_view text, const TextHits* hits = nullptr)
+    explicit LineCursor(std::string_view text, const core::TextHits* hits = nullptr)
         : rest_(text), start_(text.data()), hits_(hits) {}
 
     std::optional<std::string_view> next() noexcept {
@@ -223,7 +152,7 @@ public:
 private:
     // The first occurrence of `needle` in the rest (which is not empty), or nullptr.
     const char* next_hit(std::string_view needle) const noexcept {
-        if (!hits_ || hits_->needle != needle) return find_text(rest_, needle);
+        if (!hits_ || hits_->needle != needle) return core::find_text(rest_, needle);
         size_t from = static_cast<size_t>(rest_.data() - start_);
         auto next = std::lower_bound(hits_->offsets.begin(), hits_->offsets.end(), from);
         return next == hits_->offsets.end() ? nullptr : start_ + *next;
@@ -245,7 +174,7 @@ private:
 
     std::string_view rest_;
     const char* start_;
-    const TextHits* hits_;
+    const core::TextHits* hits_;
 };
 
 // The maximal runs of non-whitespace characters of a text, in order.

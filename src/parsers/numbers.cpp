@@ -19,7 +19,7 @@
 #endif
 #endif
 
-#include "binding/check.hpp"
+#include "core/check.hpp"
 
 namespace parsers {
 namespace {
@@ -193,7 +193,7 @@ Parsed<float> parse_f32(std::string_view text) {
 }
 
 std::string NumberError::message() const {
-    return std::string(binding::kUnwrapErr) + type + " { kind: " + kind + " }";
+    return std::string(core::kUnwrapErr) + type + " { kind: " + kind + " }";
 }
 
 }  // namespace parsers

@@ -2,18 +2,18 @@
 
 #include <optional>
 
-#include "binding/check.hpp"
+#include "core/check.hpp"
 #include "parsers/headings.hpp"
 #include "parsers/numbers.hpp"
 
 namespace parsers::tddft {
 namespace {
 
-using binding::expect;
-using outputs::tddft::SOCEigenvector;
-using outputs::tddft::SOCElement;
-using outputs::tddft::SOCMatrix;
-using outputs::tddft::TDDFTOutput;
+using core::expect;
+using records::tddft::SOCEigenvector;
+using records::tddft::SOCElement;
+using records::tddft::SOCMatrix;
+using records::tddft::TDDFTOutput;
 
 using headings::kSOCCommon;
 using headings::kSOCSection;
@@ -57,7 +57,7 @@ soc_token::Element tokenize_element(std::string_view line) {
 SOCMatrixToken tokenize_soc_line(std::string_view line) {
     if (line.empty()) return soc_token::EmptyLine{};
     std::string_view content = trim_start(line);
-    if (content.empty()) binding::fail(binding::kMissingItem, binding::Location::line_of(line));
+    if (content.empty()) core::fail(core::kMissingItem, core::Location::line_of(line));
     // The leading whitespace holds no ':' and no field, so the pieces can start after it.
     switch (content.front()) {
         case 'E': return soc_token::Header{};
@@ -83,9 +83,9 @@ void SOCMatrixAssembler::add(const SOCMatrixToken& token, std::string_view line)
     if (held_back_) return;  // the section fails either way; only its shape is still checked
     if (const auto* state = std::get_if<soc_token::State>(&token)) {
         Parsed<uint32_t> n = parse_u32(trim(remove_state_words(state->state_piece)));
-        if (!hold_back(n.error, line)) return;
+        if (hold_back_if_failed(n.error, line)) return;
         Parsed<float> energy = parse_f32(state->energy);
-        if (!hold_back(energy.error, line)) return;
+        if (hold_back_if_failed(energy.error, line)) return;
         matrix_.eigenvectors.push_back(SOCEigenvector{n.value, energy.value, {}});
     } else if (const auto* element = std::get_if<soc_token::Element>(&token)) {
         add_element(*element, line);
@@ -100,7 +100,7 @@ void SOCMatrixAssembler::add_element(const soc_token::Element& token, std::strin
     Parsed<uint8_t> spin = parse_u8(token.spin);
     Parsed<int8_t> ms = parse_i8(token.ms);
     for (const NumberError& error : {weight.error, real.error, imag.error, root.error, spin.error, ms.error}) {
-        if (!hold_back(error, line)) return;
+        if (hold_back_if_failed(error, line)) return;
     }
     // An element before the first state has no eigenvector to belong to.
     if (matrix_.eigenvectors.empty()) return;
@@ -108,10 +108,10 @@ void SOCMatrixAssembler::add_element(const soc_token::Element& token, std::strin
         SOCElement{weight.value, real.value, imag.value, root.value, spin.value, ms.value});
 }
 
-bool SOCMatrixAssembler::hold_back(const NumberError& error, std::string_view line, source_location at) {
-    if (!error.kind) return true;
-    held_back_ = binding::HeldFailure{error.message(), binding::Location::line_of(line), at};
-    return false;
+bool SOCMatrixAssembler::hold_back_if_failed(const NumberError& error, std::string_view line, source_location at) {
+    if (!error.kind) return false;
+    held_back_ = core::HeldFailure{error.message(), core::Location::line_of(line), at};
+    return true;
 }
 
 SOCMatrix SOCMatrixAssembler::finish() && {
@@ -119,10 +119,10 @@ SOCMatrix SOCMatrixAssembler::finish() && {
     return std::move(matrix_);
 }
 
-TDDFTOutput parse_tddft(binding::Text text) { return parse_tddft(text.view()); }
+TDDFTOutput parse_tddft(core::Text text) { return parse_tddft(text.view()); }
 
 std::optional<SOCMatrix> read_last_section(std::string_view text, std::span<const std::string_view> headings,
-                                           const TextHits* hits) {
+                                           const core::TextHits* hits) {
     LineCursor lines(text, hits);
     std::optional<SOCMatrix> current;
     while (lines.next_heading(kSOCCommon, headings)) {
@@ -139,23 +139,23 @@ namespace {
 // A text of the newer releases, read with their framed heading in the section heading's place;
 // none if it holds no such heading or fails to read that way. Its failures are not reported:
 // the failure for want of a section heading stands instead.
-std::optional<SOCMatrix> read_framed_sections(std::string_view text, const TextHits* hits) {
-    binding::DeferredReports deferred;
+std::optional<SOCMatrix> read_framed_sections(std::string_view text, const core::TextHits* hits) {
+    core::DeferredReports deferred;
     try {
         return read_last_section(text, headings::kSOCFramed, hits);
-    } catch (const binding::CheckFailure&) {
+    } catch (const core::CheckFailure&) {
         return std::nullopt;
     }
 }
 
 }  // namespace
 
-TDDFTOutput parse_tddft(std::string_view text, const TextHits* hits) {
-    return binding::locating_failures(text, [&] {
+TDDFTOutput parse_tddft(std::string_view text, const core::TextHits* hits) {
+    return core::locating_failures(text, [&] {
         std::optional<SOCMatrix> current = read_last_section(text, std::span(&kSOCSection, 1), hits);
         // Only a text without any section heading is read the newer releases' way.
         if (!current) current = read_framed_sections(text, hits);
-        if (!current) binding::fail(binding::kMissingItem, binding::Location::missing_heading(kSOCSection));
+        if (!current) core::fail(core::kMissingItem, core::Location::missing_heading(kSOCSection));
         return TDDFTOutput{std::move(*current)};
     });
 }

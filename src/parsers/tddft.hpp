@@ -7,9 +7,9 @@
 #include <variant>
 #include <vector>
 
-#include "binding/check.hpp"
-#include "binding/text.hpp"
-#include "outputs/tddft.hpp"
+#include "core/check.hpp"
+#include "core/text.hpp"
+#include "records/tddft.hpp"
 #include "parsers/lines.hpp"
 #include "parsers/numbers.hpp"
 
@@ -40,15 +40,16 @@ public:
     // `line` is the line the token was made from.
     void add(const SOCMatrixToken& token, std::string_view line);
     // The section's matrix; raises the held-back number failure, if there is one.
-    outputs::tddft::SOCMatrix finish() &&;
+    records::tddft::SOCMatrix finish() &&;
 
 private:
     void add_element(const soc_token::Element& token, std::string_view line);
-    // True when the number read; else keeps the failure, with its line and the position of its check.
-    bool hold_back(const NumberError& error, std::string_view line, source_location at = source_location::current());
+    // Keeps the failure of a number that did not read, with its line and the position of its
+    // check; whether it kept one.
+    bool hold_back_if_failed(const NumberError& error, std::string_view line, source_location at = source_location::current());
 
-    outputs::tddft::SOCMatrix matrix_;
-    std::optional<binding::HeldFailure> held_back_;
+    records::tddft::SOCMatrix matrix_;
+    std::optional<core::HeldFailure> held_back_;
 };
 
 // Feeds the tokens of one section's eigenvector block to `assembler`; consumes the empty
@@ -57,17 +58,17 @@ void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler);
 
 // The SOCMatrix of the text's last section headed by one of `headings`, each holding
 // headings::kSOCCommon; none when no line is one of them. `hits`: as for parse_tddft.
-std::optional<outputs::tddft::SOCMatrix> read_last_section(std::string_view text,
+std::optional<records::tddft::SOCMatrix> read_last_section(std::string_view text,
                                                            std::span<const std::string_view> headings,
-                                                           const TextHits* hits = nullptr);
+                                                           const core::TextHits* hits = nullptr);
 
 // Reads the sections headed as the older releases head them; only a text that holds no such
 // heading is read again, with the newer releases' framed headings in its place. A failure is
 // that of the older reading.
 // Takes the text over and frees it before returning.
-outputs::tddft::TDDFTOutput parse_tddft(binding::Text text);
+records::tddft::TDDFTOutput parse_tddft(core::Text text);
 // Reads the text where it is; the caller keeps it. `hits`: those of headings::kSOCCommon in
 // the text, when a pass over it has found them already.
-outputs::tddft::TDDFTOutput parse_tddft(std::string_view text, const TextHits* hits = nullptr);
+records::tddft::TDDFTOutput parse_tddft(std::string_view text, const core::TextHits* hits = nullptr);
 
 }  // namespace parsers::tddft

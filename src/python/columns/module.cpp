@@ -1,0 +1,148 @@
+// The module skav_batch._columns: the five tables of many files as Arrow columns, built
+// without a Python object per value, and without the interpreter lock while it reads.
+
+#include <new>
+#include <optional>
+#include <span>
+#include <stdexcept>
+
+#include "columns/reader.hpp"
+#include "parsers/headings.hpp"
+#include "python/arguments.hpp"
+#include "python/columns/read_arguments.hpp"
+#include "python/columns/table_type.hpp"
+#include "python/failures.hpp"
+#include "python/ref.hpp"
+
+namespace python::columns {
+namespace {
+
+struct ModuleState {
+    PyObject* table_type;
+};
+
+ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+
+// Reading, parsing and building columns touch no Python object: other threads run meanwhile.
+::columns::Reading read_unlocked(const std::vector<::columns::FileToRead>& files, ::columns::Kind kind) {
+    std::optional<::columns::Reading> reading;
+    bool out_of_memory = false;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        reading = ::columns::read_files(files, kind);
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    } catch (const std::length_error&) {
+        out_of_memory = true;
+    }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) throw std::bad_alloc();
+    return std::move(*reading);
+}
+
+// ({name: Table}, files with a failure row)
+Ref result_of(const ModuleState& state, ::columns::Reading reading) {
+    Ref tables = checked(PyDict_New());
+    auto* type = reinterpret_cast<PyTypeObject*>(state.table_type);
+    for (auto& [name, table] : reading.tables) {
+        Ref object = make_table(type, std::make_shared<const ::columns::ColumnTable>(std::move(table)));
+        check_status(PyDict_SetItemString(tables.get(), name, object.get()));
+    }
+    Ref failed = checked(PyLong_FromSize_t(reading.failed_files));
+    return checked(PyTuple_Pack(2, tables.get(), failed.get()));
+}
+
+const FunctionDescription<3> kRead{"read", {"paths", "files", "kind"}, 3};
+
+PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return translating_failures([&] {
+        auto [paths, labels, kind_name] = bind_arguments(kRead, args, nargs, kwnames);
+        std::vector<::columns::FileToRead> files = files_to_read(paths, labels);
+        ::columns::Kind kind = kind_argument(kind_name);
+        return result_of(state_of(module), read_unlocked(files, kind)).release();
+    });
+}
+
+// A tuple of str, from texts that convert to std::string_view.
+template <typename Texts>
+Ref text_tuple(const Texts& texts) {
+    Ref tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(std::size(texts))));
+    Py_ssize_t i = 0;
+    for (std::string_view text : texts) {
+        Ref item = checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        PyTuple_SET_ITEM(tuple.get(), i++, item.release());
+    }
+    return tuple;
+}
+
+// HEADINGS: for each parser, the texts that make a file one for it when kind is "auto".
+Ref headings_by_parser() {
+    using namespace parsers::headings;
+    Ref headings = checked(PyDict_New());
+    for (auto [name, texts] : {std::pair{"tddft", std::span<const std::string_view>(kSOCAny)},
+                               std::pair{"casscf", std::span<const std::string_view>(&kComposition, 1)}}) {
+        check_status(PyDict_SetItemString(headings.get(), name, text_tuple(texts).get()));
+    }
+    return headings;
+}
+
+int exec_columns_module(PyObject* module) noexcept {
+    try {
+        check_status(PyModule_AddObjectRef(module, "HEADINGS", headings_by_parser().get()));
+        check_status(PyModule_AddObjectRef(module, "TABLES", text_tuple(::columns::kTableNames).get()));
+        Ref type = make_table_type(module);
+        check_status(PyModule_AddObjectRef(module, "Table", type.get()));
+        state_of(module).table_type = type.release();
+        return 0;
+    } catch (const PythonErrorSet&) {
+        return -1;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+}
+
+int traverse(PyObject* module, visitproc visit, void* arg) {
+    Py_VISIT(state_of(module).table_type);
+    return 0;
+}
+
+int clear(PyObject* module) {
+    Py_CLEAR(state_of(module).table_type);
+    return 0;
+}
+
+void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
+
+PyMethodDef methods[] = {
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL | METH_KEYWORDS,
+     "read(paths, files, kind)\n--\n\n"
+     "The tables soc_states, soc_elements, orbitals, orbital_contributions and failures of the files\n"
+     "at `paths`, named by `files` in their file column, and how many files have a failure row.\n"
+     "kind: \"auto\" (the parsers whose heading each file holds), \"tddft\" or \"casscf\"."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_columns_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "skav_batch._columns",
+    "The tables of skav_batch as Arrow columns, read by native code.",
+    sizeof(ModuleState),
+    methods,
+    slots,
+    traverse,
+    clear,
+    free_module,
+};
+
+}  // namespace
+}  // namespace python::columns
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__columns() {
+    return PyModuleDef_Init(&python::columns::module_definition);
+}

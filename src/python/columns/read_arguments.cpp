@@ -1,0 +1,95 @@
+#include "python/columns/read_arguments.hpp"
+
+#include <optional>
+#include <string>
+
+namespace python::columns {
+namespace {
+
+// A str or bytes is a sequence too, of its characters: not what a caller means here.
+Ref items_of(PyObject* sequence, const char* name) {
+    if (PyUnicode_Check(sequence) || PyBytes_Check(sequence) || !PySequence_Check(sequence)) {
+        PyErr_Format(PyExc_TypeError, "read() argument '%s' must be a sequence of str, not %.200s", name,
+                     Py_TYPE(sequence)->tp_name);
+        throw PythonErrorSet{};
+    }
+    Ref items = Ref::steal(PySequence_Fast(sequence, ""));
+    if (!items) throw PythonErrorSet{};
+    return items;
+}
+
+PyObject* str_item(PyObject* items, Py_ssize_t index, const char* name) {
+    PyObject* item = PySequence_Fast_GET_ITEM(items, index);
+    if (!PyUnicode_Check(item)) {
+        PyErr_Format(PyExc_TypeError, "read() argument '%s' item %zd must be str, not %.200s", name, index,
+                     Py_TYPE(item)->tp_name);
+        throw PythonErrorSet{};
+    }
+    return item;
+}
+
+std::string utf8_of(PyObject* text) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!data) throw PythonErrorSet{};
+    return {data, static_cast<size_t>(size)};
+}
+
+// The message of the UnicodeEncodeError that asking for the path's UTF-8 form raises, if it does.
+std::optional<std::string> unencodable(PyObject* path) {
+    Py_ssize_t size = 0;
+    if (PyUnicode_AsUTF8AndSize(path, &size)) return std::nullopt;
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonErrorSet{};
+    Ref error = Ref::steal(PyErr_GetRaisedException());
+    Ref message = Ref::steal(PyObject_Str(error.get()));
+    if (!message) throw PythonErrorSet{};
+    return utf8_of(message.get());
+}
+
+std::string file_system_bytes(PyObject* path) {
+    Ref bytes = Ref::steal(PyUnicode_EncodeFSDefault(path));
+    if (!bytes) {
+        // Only a name without strict UTF-8 form fails here (a surrogate that escapes no byte):
+        // left empty, it names no file, and its rows say why it has no UTF-8 form.
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonErrorSet{};
+        PyErr_Clear();
+        return {};
+    }
+    return {PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get()))};
+}
+
+}  // namespace
+
+std::vector<::columns::FileToRead> files_to_read(PyObject* paths, PyObject* files) {
+    Ref path_items = items_of(paths, "paths");
+    Ref label_items = items_of(files, "files");
+    Py_ssize_t count = PySequence_Fast_GET_SIZE(path_items.get());
+    if (PySequence_Fast_GET_SIZE(label_items.get()) != count) {
+        PyErr_Format(PyExc_ValueError, "read() arguments 'paths' and 'files' differ in length: %zd and %zd", count,
+                     PySequence_Fast_GET_SIZE(label_items.get()));
+        throw PythonErrorSet{};
+    }
+    std::vector<::columns::FileToRead> result;
+    result.reserve(static_cast<size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* path = str_item(path_items.get(), i, "paths");
+        std::string label = utf8_of(str_item(label_items.get(), i, "files"));
+        result.push_back({file_system_bytes(path), std::move(label), unencodable(path)});
+    }
+    return result;
+}
+
+::columns::Kind kind_argument(PyObject* kind) {
+    if (!PyUnicode_Check(kind)) {
+        PyErr_Format(PyExc_TypeError, "read() argument 'kind' must be str, not %.200s", Py_TYPE(kind)->tp_name);
+        throw PythonErrorSet{};
+    }
+    std::optional<::columns::Kind> named = ::columns::kind_named(utf8_of(kind));
+    if (!named) {
+        PyErr_Format(PyExc_ValueError, "read() argument 'kind' must be 'auto', 'tddft' or 'casscf', not %R", kind);
+        throw PythonErrorSet{};
+    }
+    return *named;
+}
+
+}  // namespace python::columns
