@@ -1,6 +1,6 @@
 """The tables of skav_batch as Arrow columns, read by native code."""
 
-from collections.abc import Sequence
+from collections.abc import Buffer, Sequence
 from typing import Literal, final
 
 @final
@@ -14,10 +14,15 @@ class Table:
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
         """The record batches, as a PyCapsule named "arrow_array_stream"; ``requested_schema`` is not looked at."""
 
-def read(paths: Sequence[str], files: Sequence[str],
-         kind: Literal["auto", "tddft", "casscf"]) -> tuple[dict[str, Table], int]:
+def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddft", "casscf"],
+         contents: Sequence[Buffer | str | None] | None = None) -> tuple[dict[str, Table], int]:
     """The tables soc_states, soc_elements, orbitals, orbital_contributions and failures of the files
-    at ``paths``, named by ``files`` in their file column, and how many files have a failure row."""
+    at ``paths``, named by ``files`` in their file column, and how many files have a failure row.
+    ``contents``: for each file None (read from its path), its content (e.g. decompressed), or
+    why its content could not be had (a DecompressionError row)."""
+
+def quoted(text: str, /) -> str:
+    """``text`` in double quotes, escaped as the notes of failures write it (e.g. the path they name)."""
 
 HEADINGS: dict[str, tuple[str, ...]]
 """For each parser ("tddft", "casscf"), the headings any of which makes a file one for it with kind "auto"."""

@@ -69,6 +69,15 @@ def tables_command(args: argparse.Namespace, files: list[str]) -> int:
     return 1 if summary.failed else 0
 
 
+def package_version() -> str:
+    from importlib.metadata import PackageNotFoundError, version
+
+    try:
+        return version("skav_rs")
+    except PackageNotFoundError:  # run from a checkout that is not installed
+        return "unknown"
+
+
 def positive(text: str) -> int:
     if not text.isdigit() or int(text) < 1:
         raise argparse.ArgumentTypeError(f"not a positive whole number: {text!r}")
@@ -77,6 +86,7 @@ def positive(text: str) -> int:
 
 def parser() -> argparse.ArgumentParser:
     main = argparse.ArgumentParser(prog="skav-rs", description="Read quantum-chemistry output files.")
+    main.add_argument("--version", action="version", version=f"%(prog)s {package_version()}")
     commands = main.add_subparsers(dest="command", required=True)
     as_json = commands.add_parser("json", help="results as JSON with sorted keys on standard output")
     as_json.add_argument("files", nargs="+", metavar="FILE")

@@ -6,13 +6,17 @@ Needs nothing beyond skav_rs and the reader, so that `skav-rs json` works withou
 
 from __future__ import annotations
 
+import fnmatch
 import os
+import stat
+import tempfile
 from collections.abc import Iterable
 from pathlib import Path
 from typing import TYPE_CHECKING, Literal, NamedTuple
 
 import skav_rs
 from skav_batch import _columns
+from skav_batch.compressed import DecompressionError, compression_of, decompress, plain_name
 
 if TYPE_CHECKING:
     from skav_rs import CASSCFResult, TDDFTResult
@@ -58,31 +62,79 @@ def headings_in(path: str) -> list[Parser]:
     """The parsers whose heading the file holds, scanned in chunks so a huge file is never held whole.
 
     Bytes, not text: a file that is not UTF-8 still goes to the module, whose own failure says so."""
+    with open(path, "rb") as file:
+        return headings_in_chunks(iter(lambda: file.read(CHUNK), b""))
+
+
+def headings_in_chunks(chunks: Iterable[bytes]) -> list[Parser]:
     wanted, found = dict(HEADINGS), []
     overlap = max(len(heading) for headings in HEADINGS.values() for heading in headings) - 1
     tail = b""
-    with open(path, "rb") as file:
-        while wanted and (chunk := file.read(CHUNK)):
-            window = tail + chunk
-            for parser in [p for p, headings in wanted.items() if any(heading in window for heading in headings)]:
-                found.append(parser)
-                del wanted[parser]
-            tail = window[-overlap:]
+    for chunk in chunks:
+        window = tail + chunk
+        for parser in [p for p, headings in wanted.items() if any(heading in window for heading in headings)]:
+            found.append(parser)
+            del wanted[parser]
+        if not wanted:
+            break
+        tail = window[-overlap:]
     return [parser for parser in HEADINGS if parser in found]
 
 
-def parsers_for(path: str, kind: Kind) -> list[Parser]:
+def parsers_for(path: str, kind: Kind, content: bytes | None = None) -> list[Parser]:
+    """The parsers to run on the file (or on `content`, the file's decompressed content)."""
     if kind != "auto":
         return [kind]
+    if content is not None:
+        return headings_in_chunks([content])
     try:
         return headings_in(path)
     except OSError:
         return ["tddft"]  # unreadable: the module's own failure names the reason
 
 
+def irregular(path: str) -> str | None:
+    """What the path is when it is not a regular file (as the tables' rows say it), else None.
+    Looked at without opening it: a named pipe opened for reading waits for a writer."""
+    try:
+        mode = os.stat(path).st_mode
+    except (OSError, ValueError):
+        return None  # reading it fails, and says why
+    for test, what in [(stat.S_ISREG, None), (stat.S_ISFIFO, "a named pipe"), (stat.S_ISDIR, "a directory"),
+                       (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"),
+                       (stat.S_ISSOCK, "a socket")]:
+        if test(mode):
+            return what
+    return "a file of unknown type"
+
+
 def read_file(path: str, kind: Kind) -> Results:
-    """The results of every parser that applies to the file; failures are caught, never raised."""
-    parsers = parsers_for(path, kind)
+    """The results of every parser that applies to the file; failures are caught, never raised.
+    A compressed file is decompressed into a temporary file for the module, whose notes then name
+    the file as given."""
+    if (what := irregular(path)) is not None:
+        return Results(failures=(Failure(kind, "NotARegularFile", f"not a regular file: {what}", None),))
+    compression = compression_of(path)
+    if compression is None:
+        return read_with_module(path, parsers_for(path, kind), kind)
+    try:
+        content = decompress(path, compression)
+    except DecompressionError as error:
+        return Results(failures=(Failure(kind, "DecompressionError", str(error), None),))
+    except OSError:
+        return read_with_module(path, parsers_for(path, kind), kind)  # the module's failure says why
+    with tempfile.TemporaryDirectory(prefix="skav-rs-") as folder:
+        plain = os.path.join(folder, "content")
+        with open(plain, "wb") as file:
+            file.write(content)
+        results = read_with_module(plain, parsers_for(plain, kind, content), kind)
+    named = _columns.quoted(path)
+    return results._replace(failures=tuple(
+        entry._replace(where=entry.where.replace(_columns.quoted(plain), named, 1) if entry.where else None)
+        for entry in results.failures))
+
+
+def read_with_module(path: str, parsers: list[Parser], kind: Kind) -> Results:
     if not parsers:
         headings = " nor ".join(f'"{headings[0].decode()}"' for headings in HEADINGS.values())
         return Results(failures=(Failure(kind, "NoSection", f"the file holds neither {headings}", None),))
@@ -111,7 +163,25 @@ def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[d
     """The five tables of the files as the native reader hands them over, and how many files failed.
     Relative paths are opened from `cwd` (default: the current folder); the tables hold them as given."""
     opened = paths if cwd is None else [os.path.join(cwd, path) for path in paths]
-    return _columns.read(opened, [label(path) for path in paths], kind)
+    return _columns.read(opened, [label(path) for path in paths], kind, contents_of(opened))
+
+
+def contents_of(paths: list[str]) -> list[bytes | str | None] | None:
+    """For the native reader: the content of each compressed file, or why it could not be had;
+    None where the reader opens the file itself (also a compressed one that cannot be opened or
+    is no regular file: the reader's own row says why). None when no file is compressed."""
+    if not any(compression_of(path) for path in paths):
+        return None
+    contents: list[bytes | str | None] = []
+    for path in paths:
+        compression = compression_of(path)
+        try:
+            contents.append(decompress(path, compression) if compression and irregular(path) is None else None)
+        except DecompressionError as error:
+            contents.append(str(error))
+        except OSError:
+            contents.append(None)
+    return contents
 
 
 def label(path: str) -> str:
@@ -120,16 +190,24 @@ def label(path: str) -> str:
 
 
 def find_files(paths: Iterable[str], pattern: str) -> list[str]:
-    """Files as given, and the files matching `pattern` anywhere below folders, each path once.
+    """Files as given, and the files matching `pattern` anywhere below folders, each path once. A
+    compressed file matches when its name without the compression suffix does (*.out: x.out.gz).
 
     Raises FileNotFoundError for a path that does not exist."""
     found: dict[str, None] = {}
     for path in paths:
         if os.path.isdir(path):
-            matches = sorted(os.path.relpath(match, path) for match in Path(path).rglob(pattern) if match.is_file())
+            matches = sorted(os.path.relpath(match, path) for match in below(Path(path), pattern) if match.is_file())
             found.update((os.path.join(path, match), None) for match in matches)
         elif os.path.lexists(path):
             found[path] = None
         else:
             raise FileNotFoundError(path)
     return list(found)
+
+
+def below(folder: Path, pattern: str) -> Iterable[Path]:
+    if "/" in pattern:  # a pattern of folders and names: as pathlib matches it
+        return folder.rglob(pattern)
+    return (match for match in folder.rglob("*")
+            if fnmatch.fnmatchcase(match.name, pattern) or fnmatch.fnmatchcase(plain_name(match.name), pattern))

@@ -167,7 +167,15 @@ Reading read_files(const std::vector<FileToRead>& files, Kind kind) {
     Tables tables;
     size_t failed = 0;
     core::Text buffer;  // one for all the files: see read_all_into
-    for (const FileToRead& file : files) failed += read_file(file, kind, tables, buffer) ? 1 : 0;
+    for (const FileToRead& file : files) {
+        if (file.decompression_failure) {
+            tables.add_failure(file.label, {name_of(kind), "DecompressionError", *file.decompression_failure, std::nullopt});
+            ++failed;
+            continue;
+        }
+        bool failure = file.content ? read_content(file, *file.content, kind, tables) : read_file(file, kind, tables, buffer);
+        failed += failure ? 1 : 0;
+    }
     return {tables.finish(), failed};
 }
 

@@ -23,6 +23,12 @@ struct FileToRead {
     // Why the path has no strict UTF-8 form: the message of the UnicodeEncodeError that a call
     // of the module raises for it.
     std::optional<std::string> unencodable;
+    // The file's content, when the caller has it already (e.g. decompressed): the path is
+    // then not opened, only named.
+    std::optional<std::string_view> content = std::nullopt;
+    // Why the caller could not have its content (a compressed file that is truncated or
+    // corrupt): its one row, a DecompressionError.
+    std::optional<std::string> decompression_failure = std::nullopt;
 };
 
 // Each appends the rows of one file and tells whether one of them is a failure row; `text`

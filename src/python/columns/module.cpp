@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "columns/reader.hpp"
+#include "core/debug_text.hpp"
 #include "parsers/headings.hpp"
 #include "python/arguments.hpp"
 #include "python/columns/read_arguments.hpp"
@@ -52,14 +53,23 @@ Ref result_of(const ModuleState& state, ::columns::Reading reading) {
     return checked(PyTuple_Pack(2, tables.get(), failed.get()));
 }
 
-const FunctionDescription<3> kRead{"read", {"paths", "files", "kind"}, 3};
+const FunctionDescription<4> kRead{"read", {"paths", "files", "kind", "contents"}, 3};
 
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return translating_failures([&] {
-        auto [paths, labels, kind_name] = bind_arguments(kRead, args, nargs, kwnames);
-        std::vector<::columns::FileToRead> files = files_to_read(paths, labels);
+        auto [paths, labels, kind_name, contents] = bind_arguments(kRead, args, nargs, kwnames);
+        FilesToRead files = files_to_read(paths, labels, contents);
         ::columns::Kind kind = kind_argument(kind_name);
-        return result_of(state_of(module), read_unlocked(files, kind)).release();
+        return result_of(state_of(module), read_unlocked(files.files, kind)).release();
+    });
+}
+
+// quoted(text): `text` in double quotes as notes and messages write it, e.g. the path in a note.
+PyObject* quoted(PyObject*, PyObject* text) noexcept {
+    return translating_failures([&] {
+        std::string out;
+        core::append_quoted(out, extract_str(text, "text"));
+        return checked(PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()))).release();
     });
 }
 
@@ -116,10 +126,16 @@ void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
 
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL | METH_KEYWORDS,
-     "read(paths, files, kind)\n--\n\n"
+     "read(paths, files, kind, contents=None)\n--\n\n"
      "The tables soc_states, soc_elements, orbitals, orbital_contributions and failures of the files\n"
      "at `paths`, named by `files` in their file column, and how many files have a failure row.\n"
-     "kind: \"auto\" (the parsers whose heading each file holds), \"tddft\" or \"casscf\"."},
+     "kind: \"auto\" (the parsers whose heading each file holds), \"tddft\" or \"casscf\".\n"
+     "contents: None, or for each file None (read it from its path), a bytes-like object holding\n"
+     "its content (e.g. decompressed), or a str saying why its content could not be had (its one\n"
+     "row is then a DecompressionError failure)."},
+    {"quoted", quoted, METH_O,
+     "quoted($module, text, /)\n--\n\n"
+     "text in double quotes, escaped as the notes of failures write it (e.g. the path they name)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -7,9 +7,9 @@ namespace python::columns {
 namespace {
 
 // A str or bytes is a sequence too, of its characters: not what a caller means here.
-Ref items_of(PyObject* sequence, const char* name) {
+Ref items_of(PyObject* sequence, const char* name, const char* item_type = "str") {
     if (PyUnicode_Check(sequence) || PyBytes_Check(sequence) || !PySequence_Check(sequence)) {
-        PyErr_Format(PyExc_TypeError, "read() argument '%s' must be a sequence of str, not %.200s", name,
+        PyErr_Format(PyExc_TypeError, "read() argument '%s' must be a sequence of %s, not %.200s", name, item_type,
                      Py_TYPE(sequence)->tp_name);
         throw PythonErrorSet{};
     }
@@ -58,23 +58,58 @@ std::string file_system_bytes(PyObject* path) {
     return {PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get()))};
 }
 
+void release_buffer(Py_buffer* buffer) {
+    PyBuffer_Release(buffer);
+    delete buffer;
+}
+
+void require_length(PyObject* items, const char* name, Py_ssize_t count) {
+    if (PySequence_Fast_GET_SIZE(items) == count) return;
+    PyErr_Format(PyExc_ValueError, "read() arguments 'paths' and '%s' differ in length: %zd and %zd", name, count,
+                 PySequence_Fast_GET_SIZE(items));
+    throw PythonErrorSet{};
+}
+
+// A view of a bytes-like item, whose buffer `held` keeps until the reading is over.
+std::string_view content_of(PyObject* item, Py_ssize_t index, FilesToRead& held) {
+    auto buffer = std::unique_ptr<Py_buffer, void (*)(Py_buffer*)>(new Py_buffer, [](Py_buffer* b) { delete b; });
+    if (PyObject_GetBuffer(item, buffer.get(), PyBUF_SIMPLE) != 0) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "read() argument 'contents' item %zd must be None, str or bytes-like, not %.200s",
+                     index, Py_TYPE(item)->tp_name);
+        throw PythonErrorSet{};
+    }
+    std::string_view view(static_cast<const char*>(buffer->buf), static_cast<size_t>(buffer->len));
+    held.buffers.emplace_back(buffer.release(), release_buffer);
+    return view;
+}
+
 }  // namespace
 
-std::vector<::columns::FileToRead> files_to_read(PyObject* paths, PyObject* files) {
+FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents) {
     Ref path_items = items_of(paths, "paths");
     Ref label_items = items_of(files, "files");
     Py_ssize_t count = PySequence_Fast_GET_SIZE(path_items.get());
-    if (PySequence_Fast_GET_SIZE(label_items.get()) != count) {
-        PyErr_Format(PyExc_ValueError, "read() arguments 'paths' and 'files' differ in length: %zd and %zd", count,
-                     PySequence_Fast_GET_SIZE(label_items.get()));
-        throw PythonErrorSet{};
+    require_length(label_items.get(), "files", count);
+    Ref content_items;
+    if (contents && contents != Py_None) {
+        content_items = items_of(contents, "contents", "None, str or bytes-like objects");
+        require_length(content_items.get(), "contents", count);
     }
-    std::vector<::columns::FileToRead> result;
-    result.reserve(static_cast<size_t>(count));
+    FilesToRead result;
+    // No allocation between taking a buffer and holding it: it would be left unreleased.
+    if (content_items) result.buffers.reserve(static_cast<size_t>(count));
+    result.files.reserve(static_cast<size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* path = str_item(path_items.get(), i, "paths");
         std::string label = utf8_of(str_item(label_items.get(), i, "files"));
-        result.push_back({file_system_bytes(path), std::move(label), unencodable(path)});
+        result.files.push_back({file_system_bytes(path), std::move(label), unencodable(path)});
+        PyObject* content = content_items ? PySequence_Fast_GET_ITEM(content_items.get(), i) : Py_None;
+        if (PyUnicode_Check(content)) {
+            result.files.back().decompression_failure = utf8_of(content);
+        } else if (content != Py_None) {
+            result.files.back().content = content_of(content, i, result);
+        }
     }
     return result;
 }

@@ -1,0 +1,82 @@
+"""Compressed outputs: read as their plain content by the tables and by `skav-rs json`, found by the
+pattern of their plain name; a truncated or corrupt one is a DecompressionError row and nothing else."""
+
+import bz2
+import gzip
+import json
+import lzma
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from conftest import NAMES, UNWRAP_NONE
+
+pytest.importorskip("pyarrow", reason="the batch extra is not installed (pip install '.[batch]')")
+zstandard = pytest.importorskip("zstandard", reason="the batch extra is not installed (pip install '.[batch]')")
+from skav_batch import read_tables  # noqa: E402
+from skav_batch.read import find_files  # noqa: E402
+
+ROOT = Path(__file__).resolve().parent.parent
+SAMPLE = (ROOT / "samples" / "formaldehyde_tddft.out").read_bytes() + (ROOT / "samples" / "water_casscf.out").read_bytes()
+BAD_NUMBER = SAMPLE.replace(b"0.58561", b"0.5856l", 1)
+PATHS = [os.path.abspath(path) for path in os.environ.get("PYTHONPATH", "").split(os.pathsep) if path]
+ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
+COMPRESS = {".gz": gzip.compress, ".bz2": bz2.compress, ".xz": lzma.compress, ".zst": zstandard.compress}
+
+
+def rows_by_file(tables, rename=lambda file: file):
+    return {name: sorted([rename(row["file"]), *list(row.values())[1:]] for row in tables[name].to_pylist())
+            for name in NAMES}
+
+
+def skav_rs_json(*paths):
+    return subprocess.run([sys.executable, "-m", "skav_batch", "json", *map(str, paths)], capture_output=True, text=True,
+                          env=ENV, timeout=120)
+
+
+@pytest.mark.parametrize("suffix", list(COMPRESS))
+def test_compressed_files_give_the_rows_of_their_content(tmp_path, suffix):
+    for name, content in {"good.out": SAMPLE, "bad-number.out": BAD_NUMBER}.items():
+        (tmp_path / "plain" / name).parent.mkdir(exist_ok=True)
+        (tmp_path / "plain" / name).write_bytes(content)
+        (tmp_path / "packed" / (name + suffix)).parent.mkdir(exist_ok=True)
+        (tmp_path / "packed" / (name + suffix)).write_bytes(COMPRESS[suffix](content))
+    plain = rows_by_file(read_tables([tmp_path / "plain"]), lambda file: Path(file).name)
+    packed = rows_by_file(read_tables([tmp_path / "packed"]), lambda file: Path(file).name.removesuffix(suffix))
+    notes = [row[-1] for row in packed["failures"]]
+    assert packed == {**plain, "failures": [row[:-1] + [note] for row, note in zip(plain["failures"], notes)]}
+    assert all(f'"{tmp_path / "packed"}/bad-number.out{suffix}", line ' in note for note in notes)
+    as_json = [skav_rs_json(tmp_path / folder / name) for folder, name in [("plain", "good.out"), ("packed", "good.out" + suffix)]]
+    assert [list(json.loads(run.stdout).values()) for run in as_json] == [list(json.loads(as_json[0].stdout).values())] * 2
+    failed = skav_rs_json(packed_bad := tmp_path / "packed" / ("bad-number.out" + suffix))
+    assert failed.returncode == 1 and f'in "{packed_bad}", line ' in failed.stderr and "content" not in failed.stderr
+
+
+@pytest.mark.parametrize("suffix", list(COMPRESS))
+@pytest.mark.parametrize("damage", [lambda data: data[: len(data) // 2], lambda data: data[:12] + b"\xff" * 64 + data[76:]],
+                         ids=["truncated", "corrupt"])
+def test_damaged_archives_are_one_failure_row(tmp_path, suffix, damage):
+    path = tmp_path / ("broken.out" + suffix)
+    path.write_bytes(damage(COMPRESS[suffix](SAMPLE * 20)))
+    tables = read_tables([path], kind="tddft")
+    assert [len(tables[name]) for name in NAMES] == [0, 0, 0, 0, 1]
+    [row] = tables["failures"].to_pylist()
+    assert (row["file"], row["kind"], row["error"], row["where"]) == (str(path), "tddft", "DecompressionError", None)
+    assert row["message"] and row["message"] != UNWRAP_NONE
+    run = skav_rs_json(path)
+    assert run.returncode == 1 and run.stderr.startswith(f"{path}: auto: DecompressionError: ")
+
+
+def test_pattern_matches_the_plain_name(tmp_path):
+    for name in ["a.out", "b.out.gz", "c.out.zst", "d.log.gz", "e.gz", "f.out.tar"]:
+        (tmp_path / name).write_bytes(b"")
+    assert [Path(path).name for path in find_files([tmp_path], "*.out")] == ["a.out", "b.out.gz", "c.out.zst"]
+
+
+def test_json_names_a_pipe_and_does_not_wait(tmp_path):
+    os.mkfifo(pipe := tmp_path / "pipe.out")
+    run = skav_rs_json(pipe)
+    assert (run.returncode, run.stdout, run.stderr) == (1, "{}\n", f"{pipe}: auto: NotARegularFile: not a regular file: a named pipe\n")
