@@ -24,9 +24,10 @@ from distributed import Client, Future, LocalCluster, as_completed
 from distributed.scheduler import KilledWorker
 from tqdm import tqdm
 
-from skav_batch.parts import SetupError, Summary, Task, part_name, prepare, remove, split, write_parts
+from skav_batch.parts import SetupError, part_name, prepare, remove, write_parts
 from skav_batch.read import Kind, failure
 from skav_batch.tables import empty_tables, failure_table, read_columns
+from skav_batch.tasks import Summary, Task, split
 
 LOCAL = "local"  # --scheduler local: a local cluster of worker processes
 

@@ -20,8 +20,9 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import TYPE_CHECKING, Protocol
 
-from skav_batch.parts import NAMES, Summary, Task, prepare, remove, split, write_parts
+from skav_batch.parts import NAMES, prepare, remove, write_parts
 from skav_batch.read import Kind, read_native
+from skav_batch.tasks import Summary, Task, split
 
 if TYPE_CHECKING:
     from skav_batch import _columns

@@ -6,10 +6,9 @@ never sees half a part, and a task that runs again replaces its parts.
 
 from __future__ import annotations
 
-import math
 import os
 from pathlib import Path
-from typing import TYPE_CHECKING, NamedTuple
+from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from skav_batch.tables import Tables
@@ -20,17 +19,6 @@ NAMES = ("soc_states", "soc_elements", "orbitals", "orbital_contributions", "fai
 
 class SetupError(Exception):
     """The output folder cannot be written or the scheduler cannot be reached."""
-
-
-class Task(NamedTuple):
-    name: str  # names the task's part files
-    paths: list[str]
-    alone: bool = False  # runs while no other task runs
-
-
-class Summary(NamedTuple):
-    files: int
-    failed: int
 
 
 def part_name(task: str) -> str:
@@ -78,29 +66,3 @@ def write_parts(out: str, task: str, tables: Tables) -> None:
         pq.write_table(rows, temporary, use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
         os.replace(temporary, final)
 
-
-def size(path: str) -> int:
-    try:
-        return os.stat(path).st_size
-    except OSError:
-        return 0  # its reading fails, and says why
-
-
-def split(paths: list[str], workers: int, most_files: int, most_bytes: int) -> list[Task]:
-    """Tasks of consecutive files, enough to keep every worker busy to the end, each holding at
-    most `most_files` files and, unless one file is larger, `most_bytes` bytes: a task's columns
-    stay in memory until its parts are written."""
-    per_task = max(1, min(most_files, math.ceil(len(paths) / (4 * workers))))
-    tasks: list[Task] = []
-    group: list[str] = []
-    total = 0
-    for path in paths:
-        bytes_ = size(path)
-        if group and (len(group) == per_task or total + bytes_ > most_bytes):
-            tasks.append(Task(f"{len(tasks):06d}", group))
-            group, total = [], 0
-        group.append(path)
-        total += bytes_
-    if group:
-        tasks.append(Task(f"{len(tasks):06d}", group))
-    return tasks
