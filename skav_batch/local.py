@@ -20,12 +20,12 @@ from contextlib import contextmanager
 from pathlib import Path
 from typing import TYPE_CHECKING, Protocol
 
-from skav_batch.parts import NAMES, prepare, remove, write_parts
+from skav_batch import _columns
+from skav_batch.parts import prepare, remove, write_parts
 from skav_batch.read import Kind, read_native
 from skav_batch.tasks import Summary, Task, split
 
 if TYPE_CHECKING:
-    from skav_batch import _columns
     from skav_batch.tables import Tables
 
 MOST_FILES = 1000
@@ -145,4 +145,4 @@ def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tabl
                               split(paths, workers, MOST_FILES, MOST_BYTES)))
     if not parts:
         return empty_tables()
-    return {name: pa.concat_tables([part[name] for part in parts]) for name in NAMES}
+    return {name: pa.concat_tables([part[name] for part in parts]) for name in _columns.TABLES}

@@ -10,11 +10,10 @@ import os
 from pathlib import Path
 from typing import TYPE_CHECKING
 
+from skav_batch import _columns  # names the table folders without pyarrow (see local.py)
+
 if TYPE_CHECKING:
     from skav_batch.tables import Tables
-
-# One folder each; pyarrow is not needed to name them (see local.py).
-NAMES = ("soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures")
 
 
 class SetupError(Exception):
@@ -34,7 +33,7 @@ def unique() -> str:
 def prepare(out: Path) -> None:
     """Creates the table folders, clears the parts of an earlier run, and checks they can be written."""
     try:
-        for name in NAMES:
+        for name in _columns.TABLES:
             (out / name).mkdir(parents=True, exist_ok=True)
             probe = out / name / f".part-probe.{unique()}.tmp"  # a name that the run's cleanup removes
             os.close(os.open(probe, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o600))
@@ -46,7 +45,7 @@ def prepare(out: Path) -> None:
 
 def remove(out: Path, *patterns: str) -> None:
     """Removes the files matching any of the patterns from every table folder."""
-    for name in NAMES:
+    for name in _columns.TABLES:
         for pattern in patterns:
             for path in (out / name).glob(pattern):
                 path.unlink(missing_ok=True)
