@@ -12,16 +12,14 @@ from __future__ import annotations
 
 import os
 import queue
-import sys
 import threading
 import time
-from collections.abc import Iterator
-from contextlib import contextmanager
 from pathlib import Path
-from typing import TYPE_CHECKING, Protocol
+from typing import TYPE_CHECKING
 
 from skav_batch import _columns
 from skav_batch.parts import prepare, remove, write_parts
+from skav_batch.progress import tally
 from skav_batch.read import Kind, read_native
 from skav_batch.tasks import Summary, Task, split
 
@@ -32,23 +30,6 @@ MOST_FILES = 1000
 MOST_BYTES = 64 << 20
 # How long a stopped run waits for the tasks that are running.
 GRACE_SECONDS = 0.5
-
-
-class Progress(Protocol):
-    def update(self, n: float | None = 1) -> bool | None: ...
-
-    def set_postfix(self, ordered_dict: None = None, refresh: bool | None = True, **kwargs: object) -> None: ...
-
-
-@contextmanager
-def progress_bar(files: int, shown: bool) -> Iterator[Progress | None]:
-    if not shown:
-        yield None
-        return
-    from tqdm import tqdm  # only when drawn: it costs a tenth of a second of a short run
-
-    with tqdm(total=files, unit="file", file=sys.stderr) as bar:
-        yield bar
 
 
 def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True) -> Summary:
@@ -111,24 +92,20 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
 
     import skav_batch.tables  # noqa: F401
     loaded.set()
-    files = failed = 0
     try:
-        with progress_bar(sum(len(task.paths) for task in tasks), progress) as bar:
+        with tally(sum(len(task.paths) for task in tasks), progress) as counted:
             for _ in tasks:
                 result = done.get()
                 if isinstance(result, BaseException):
                     raise result
-                files, failed = files + result.files, failed + result.failed
-                if bar is not None:
-                    bar.update(result.files)
-                    bar.set_postfix(failed=failed, refresh=False)
+                counted.add(result)
     except BaseException:  # Ctrl-C, or a task that could not write its parts
         stop.set()
         deadline = time.monotonic() + GRACE_SECONDS
         for thread in threads:
             thread.join(max(0.0, deadline - time.monotonic()))
         raise
-    return Summary(files, failed)
+    return Summary(counted.files, counted.failed)
 
 
 def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
