@@ -54,58 +54,92 @@ def write_task(task: Task, columns: dict[str, _columns.Table], out: str) -> None
     write_parts(out, task.name, {name: rows for name, rows in as_tables(columns).items() if rows.num_rows})
 
 
-def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
-    todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
-    for task in tasks:
-        todo.put(task)
-    done: queue.SimpleQueue[Summary | BaseException] = queue.SimpleQueue()
-    stop, loaded = threading.Event(), threading.Event()
+# A task read and not written yet: its columns and how many of its files failed.
+ReadTask = tuple[Task, dict[str, _columns.Table], int]
 
-    def work() -> None:
-        read: list[tuple[Task, dict[str, _columns.Table], int]] = []  # not written yet
+
+class Readers:
+    """The threads of a run and what they share with the main thread: the tasks left, what each
+    task hands back (its summary, or the error that ends the run), and two signals: pyarrow is
+    loaded, and the run is stopped."""
+
+    def __init__(self, tasks: list[Task], kind: Kind, out: str) -> None:
+        self.todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
+        for task in tasks:
+            self.todo.put(task)
+        self.done: queue.SimpleQueue[Summary | BaseException] = queue.SimpleQueue()
+        self.loaded, self.stopped = threading.Event(), threading.Event()
+        self.kind, self.out = kind, out
+        self.threads: list[threading.Thread] = []
+
+    def start(self, count: int) -> None:
+        # Daemon threads: a stopped run does not wait at exit for a task that is still reading.
+        self.threads = [threading.Thread(target=self.work, daemon=True) for _ in range(count)]
+        for thread in self.threads:
+            thread.start()
+
+    def work(self) -> None:
+        """One thread: reads tasks until none is left, and writes their parts once pyarrow is loaded."""
+        read: list[ReadTask] = []
         try:
-            while not stop.is_set():
-                try:
-                    task = todo.get_nowait()
-                except queue.Empty:
-                    task = None
+            while not self.stopped.is_set():
+                task = self.next_task()
                 if task is not None:
-                    read.append((task, *read_native(task.paths, kind)))
-                    if not loaded.is_set():  # read on while pyarrow loads
+                    read.append((task, *read_native(task.paths, self.kind)))
+                    if not self.loaded.is_set():  # read on while pyarrow loads
                         continue
-                loaded.wait()
-                while read and not stop.is_set():  # a stopped run writes no more parts
-                    task, columns, failed = read.pop(0)
-                    write_task(task, columns, out)
-                    del columns  # before the next reading: its tables need the room
-                    done.put(Summary(len(task.paths), failed))
+                self.loaded.wait()
+                self.write(read)
                 if task is None:
                     return
         except BaseException as error:  # handed to the main thread, which stops the run
-            done.put(error)
+            self.done.put(error)
 
-    # Daemon threads: a stopped run does not wait at exit for a task that is still reading.
-    threads = [threading.Thread(target=work, daemon=True) for _ in range(min(workers, len(tasks)))]
-    for thread in threads:
-        thread.start()
-    import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
+    def next_task(self) -> Task | None:
+        try:
+            return self.todo.get_nowait()
+        except queue.Empty:
+            return None
 
-    import skav_batch.tables  # noqa: F401
-    loaded.set()
-    try:
+    def write(self, read: list[ReadTask]) -> None:
+        """Writes the parts of the tasks read, in the order read; a stopped run writes no more parts."""
+        while read and not self.stopped.is_set():
+            task, columns, failed = read.pop(0)
+            write_task(task, columns, self.out)
+            del columns  # before the next reading: its tables need the room
+            self.done.put(Summary(len(task.paths), failed))
+
+    def collect(self, tasks: list[Task], progress: bool) -> Summary:
+        """The tasks' summaries added up as they come; raises the error that a thread hands back."""
         with tally(sum(len(task.paths) for task in tasks), progress) as counted:
             for _ in tasks:
-                result = done.get()
+                result = self.done.get()
                 if isinstance(result, BaseException):
                     raise result
                 counted.add(result)
-    except BaseException:  # Ctrl-C, or a task that could not write its parts
-        stop.set()
+        return Summary(counted.files, counted.failed)
+
+    def stop(self) -> None:
+        """No task starts and no part is written from now on; waits a moment for the tasks that run."""
+        self.stopped.set()
         deadline = time.monotonic() + GRACE_SECONDS
-        for thread in threads:
+        for thread in self.threads:
             thread.join(max(0.0, deadline - time.monotonic()))
+
+
+def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
+    """Runs the tasks on threads that start reading while pyarrow loads, and stops them on any error."""
+    readers = Readers(tasks, kind, out)
+    readers.start(min(workers, len(tasks)))
+    import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
+
+    import skav_batch.tables  # noqa: F401
+    readers.loaded.set()
+    try:
+        return readers.collect(tasks, progress)
+    except BaseException:  # Ctrl-C, or a task that could not write its parts
+        readers.stop()
         raise
-    return Summary(counted.files, counted.failed)
 
 
 def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
