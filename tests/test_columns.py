@@ -11,9 +11,8 @@ from pathlib import Path
 import pytest
 
 from arrow_stream import read_table
-from conftest import NAMES, UNDER_ASAN, case, os_error, same, stored
+from conftest import NAMES, SOC, UNDER_ASAN, case, growth, os_error, same, stored
 from skav_batch import _columns
-from test_robustness import SOC, growth
 
 SAMPLES = sorted(str(path) for path in (Path(__file__).resolve().parent.parent / "samples").glob("*.out"))
 BOTH = b"SKAV SPIN-ORBIT COUPLING CALCULATION\nLOEWDIN ORBITAL-COMPOSITIONS\n"
