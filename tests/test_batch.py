@@ -20,6 +20,7 @@ pq = pytest.importorskip("pyarrow.parquet")
 import skav_batch.read  # noqa: E402
 from skav_batch import read_tables  # noqa: E402
 from skav_batch.cli import main  # noqa: E402
+from skav_batch.tables import SCHEMAS  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 TDDFT_PATH = str(ROOT / "samples" / "formaldehyde_tddft.out")
@@ -70,23 +71,9 @@ def folder(tmp_path_factory):
     return write_folder(tmp_path_factory.mktemp("outputs"), FOLDER)
 
 
-COLUMNS = {
-    "soc_states": "file:string state:uint32 n:uint32 energy:float elements:uint32",
-    "soc_elements": "file:string state:uint32 element:uint32 weight:float real:float imag:float root:uint8 spin:uint8 ms:int8",
-    "orbitals": "file:string orbital:uint32 orbital_nr:uint32 energy:float occupation:float contributions:uint32",
-    "orbital_contributions": "file:string orbital:uint32 row:uint32 atom_nr:uint32 element:string orbital_type:string "
-                             "contribution:float",
-    "failures": "file:string kind:string error:string message:string where:string",
-}
-
-
-def columns(table):
-    return " ".join(f"{field.name}:{field.type}" for field in table.schema)
-
-
 def test_tables_hold_the_module_results_field_by_field(folder):
     tables = read_tables([folder])
-    assert {name: columns(table) for name, table in tables.items()} == COLUMNS
+    assert {name: table.schema for name, table in tables.items()} == SCHEMAS
     assert {name: sorted(rows) for name, rows in rows_of(tables).items()} == expected_rows(folder, FOLDER)
 
 
