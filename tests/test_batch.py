@@ -86,6 +86,14 @@ def test_kind_forces_the_parser(kind, expected):
     assert {name: table.num_rows for name, table in tables.items() if table.num_rows} == expected
 
 
+def wait_until(ready, seconds, what):
+    """Polls until ready() is true; a fault then fails the test after `seconds` instead of hanging the suite."""
+    deadline = time.monotonic() + seconds
+    while not ready():
+        assert time.monotonic() < deadline, f"{what}: not within {seconds} s"
+        time.sleep(0.01)
+
+
 def cli(capsys, *args):
     try:
         status = main([str(arg) for arg in args])
@@ -171,11 +179,14 @@ def test_ctrl_c_stops_within_a_second(links, tmp_path):
             "from skav_batch.cli import main; sys.exit(main(sys.argv[1:]))")
     command = subprocess.Popen([sys.executable, "-c", code, "tables", *links, "--out", tmp_path, "--workers", "1"],
                                env=ENV, stderr=subprocess.PIPE, text=True)
-    while not list((tmp_path / "soc_states").glob("part-*")):  # a first task is done
-        time.sleep(0.01)
-    command.send_signal(signal.SIGINT)
-    stopped = time.monotonic()
-    assert command.wait(timeout=10) == 130 and time.monotonic() - stopped < (1 if not UNDER_ASAN else 5), command.stderr.read()
+    try:
+        # A first task is done, or the command ended without one (then its status fails below).
+        wait_until(lambda: command.poll() is not None or list((tmp_path / "soc_states").glob("part-*")), 60, "a first part")
+        command.send_signal(signal.SIGINT)
+        stopped = time.monotonic()
+        assert command.wait(timeout=10) == 130 and time.monotonic() - stopped < (1 if not UNDER_ASAN else 5), command.stderr.read()
+    finally:
+        command.kill()
     assert all(part.suffix == ".parquet" for part in tmp_path.rglob("*part-*"))  # no temporary ones
     rows = pq.read_table(tmp_path / "soc_states").num_rows  # parts of whole files only
     assert rows % 9 == 0 and 0 < rows < 9 * len(links)
@@ -229,10 +240,7 @@ def scheduler(tmp_path):
         processes += [start("distributed.cli.dask_worker", "--scheduler-file", address_file, "--host", "127.0.0.1",
                             "--nthreads", 1, "--no-dashboard", "--preload", tmp_path / "dying.py",
                             "--local-directory", tmp_path) for _ in range(2)]
-        deadline = time.monotonic() + 60
-        while not address_file.exists():
-            assert time.monotonic() < deadline, "the scheduler did not start"
-            time.sleep(0.1)
+        wait_until(address_file.exists, 60, "the scheduler's address")
         with distributed.Client(scheduler_file=str(address_file), timeout=30) as client:
             client.wait_for_workers(2, timeout=60)
             address = client.scheduler.address

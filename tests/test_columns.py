@@ -5,6 +5,7 @@ import errno
 import os
 import socket
 import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
@@ -86,8 +87,10 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
     path, result, steps = write_file(SOC + "STATE 1: 0.5\n" + " 0.25 0.5 -0.75 : 1 2 -3\n" * 4_000_000), [], 0
     reader = threading.Thread(target=lambda: result.append(_columns.read([path], [path], "tddft")))
     reader.start()
+    deadline = time.monotonic() + 300
     while reader.is_alive():
         steps += 1
+        assert steps % 100_000 or time.monotonic() < deadline, "the read did not end"
     # Holding the interpreter lock, the read would leave this thread a few switch intervals: some thousand steps.
     assert (len(result[0][0]["soc_elements"]), result[0][1], steps > 100_000) == (4_000_000, 0, True), steps
 
