@@ -6,7 +6,6 @@ value, and hands them over without a copy (the Arrow PyCapsule interface).
 
 from __future__ import annotations
 
-import os
 from collections.abc import Iterable
 
 import pyarrow as pa
