@@ -26,7 +26,7 @@ from skav_batch.parts import SetupError, part_name, prepare, remove, write_parts
 from skav_batch.progress import tally
 from skav_batch.read import Kind, failure
 from skav_batch.tables import empty_tables, failure_table, read_columns
-from skav_batch.tasks import Summary, Task, split
+from skav_batch.tasks import Summary, Task, split, worker_count
 
 LOCAL = "local"  # --scheduler local: a local cluster of worker processes
 
@@ -57,7 +57,7 @@ def connect(scheduler: str, workers: int | None) -> Iterator[Client]:
     # One task per worker at a time: by default a worker takes a second task while it runs one,
     # and two large files queued behind each other leave the other workers idle.
     with dask.config.set({"distributed.scheduler.worker-saturation": 1.0}), \
-            LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1, processes=True,
+            LocalCluster(n_workers=worker_count(workers), threads_per_worker=1, processes=True,
                          dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
         yield client
 

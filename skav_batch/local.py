@@ -10,7 +10,6 @@ it takes about as long as reading the first few files.
 
 from __future__ import annotations
 
-import os
 import queue
 import threading
 import time
@@ -21,7 +20,7 @@ from skav_batch import _columns
 from skav_batch.parts import prepare, remove, write_parts
 from skav_batch.progress import tally
 from skav_batch.read import Kind, read_native
-from skav_batch.tasks import Summary, Task, split
+from skav_batch.tasks import Summary, Task, split, worker_count
 
 if TYPE_CHECKING:
     from skav_batch.tables import Tables
@@ -35,7 +34,7 @@ GRACE_SECONDS = 0.5
 def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True) -> Summary:
     """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
     prepare(out)
-    workers = workers or os.cpu_count() or 1
+    workers = worker_count(workers)
     try:
         summary = run_tasks(split(paths, workers, MOST_FILES, MOST_BYTES), kind, str(out), workers, progress)
     finally:
@@ -150,7 +149,7 @@ def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tabl
 
     from skav_batch.tables import empty_tables, read_columns
 
-    workers = workers or os.cpu_count() or 1
+    workers = worker_count(workers)
     with ThreadPoolExecutor(workers) as pool:
         parts = list(pool.map(lambda task: read_columns(task.paths, kind)[0],
                               split(paths, workers, MOST_FILES, MOST_BYTES)))

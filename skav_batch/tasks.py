@@ -18,6 +18,11 @@ class Summary(NamedTuple):
     failed: int
 
 
+def worker_count(workers: int | None) -> int:
+    """The files read at once: `workers`, or one per core."""
+    return workers or os.cpu_count() or 1
+
+
 def size(path: str) -> int:
     try:
         return os.stat(path).st_size
