@@ -148,12 +148,10 @@ EXAMPLE_FORMS = [
 # The lines around one five-column block: each layout reads the block's orbitals.
 ONE_BLOCK_LAYOUTS = [
     ("one block", composition_section(*block())), ("block closed at end of input", composition_section(*block(), end=())),
-    ("lines between heading and underline passed over",
-     composition_section(*block(), between=("   ", "x", "1 O", "-------", "-" * 40))),
+    ("lines between heading and underline passed over", composition_section(*block(), between=("   ", "x", "1 O", "-------", "-" * 40))),
     ("heading with trailing blank earlier", composition_section(*block(), before=(HEADING + " ", UNDERLINE, "", "   "))),
     ("first heading without underline", composition_section(*block(), before=(HEADING, "no underline here", ""))),
-    ("divider row as indented underline discards next line",
-     composition_section(*block(divider=" " + UNDERLINE)[:4], "   ", *block()[4:])),
+    ("divider row as indented underline discards next line", composition_section(*block(divider=" " + UNDERLINE)[:4], "   ", *block()[4:])),
     # The line after the underline is discarded, whatever it holds.
     ("discarded whitespace only", composition_section(*block(), discarded="   ")),
     ("discarded one field", composition_section(*block(), discarded="x")),
@@ -162,8 +160,7 @@ ONE_BLOCK_LAYOUTS = [
     # A line starting with 28 hyphens ends the section: nothing after it is read.
     ("ends at 28 hyphens", composition_section(*block(), end=(UNDERLINE,))),
     ("ends at text right after hyphens", composition_section(*block(), end=(UNDERLINE + "END",))),
-    ("ends at bad lines after rule",
-     composition_section(*block(), end=(UNDERLINE, "   ", "x", "1 O", "-------", row(ROWS[0]), DIVIDER))),
+    ("ends at bad lines after rule", composition_section(*block(), end=(UNDERLINE, "   ", "x", "1 O", "-------", row(ROWS[0]), DIVIDER))),
     ("ends at block with bad number after rule", composition_section(*block(), end=(UNDERLINE, *block(["x", "2", "3", "4", "5"])))),
     ("ends at second section after rule", composition_section(*block(), end=(UNDERLINE, HEADING, UNDERLINE, "", *block(*SIX)))),
     # Any line holding eight hyphens is a divider.
