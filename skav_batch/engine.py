@@ -13,7 +13,6 @@ from __future__ import annotations
 
 import logging
 import os
-import sys
 import uuid
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -22,11 +21,12 @@ from pathlib import Path
 import dask
 from distributed import Client, Future, LocalCluster, as_completed
 from distributed.scheduler import KilledWorker
-from tqdm import tqdm
 
-from skav_batch.parts import SetupError, Summary, Task, part_name, prepare, remove, split, write_parts
+from skav_batch.parts import SetupError, part_name, prepare, remove, write_parts
+from skav_batch.progress import tally
 from skav_batch.read import Kind, failure
 from skav_batch.tables import empty_tables, failure_table, read_columns
+from skav_batch.tasks import Summary, Task, split, worker_count
 
 LOCAL = "local"  # --scheduler local: a local cluster of worker processes
 
@@ -57,7 +57,7 @@ def connect(scheduler: str, workers: int | None) -> Iterator[Client]:
     # One task per worker at a time: by default a worker takes a second task while it runs one,
     # and two large files queued behind each other leave the other workers idle.
     with dask.config.set({"distributed.scheduler.worker-saturation": 1.0}), \
-            LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1, processes=True,
+            LocalCluster(n_workers=worker_count(workers), threads_per_worker=1, processes=True,
                          dashboard_address=None, silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
         yield client
 
@@ -95,8 +95,7 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
 
     for task in split(paths, max(1, len(client.scheduler_info()["workers"])), MOST_FILES, MOST_BYTES):
         start(task)
-    failed = 0
-    with tqdm(total=len(paths), unit="file", file=sys.stderr, disable=not progress) as bar:
+    with tally(len(paths), progress) as counted:
         while pending or suspects:
             if not pending:
                 start(suspects.pop()._replace(alone=True))
@@ -115,8 +114,6 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
                     continue
                 write_parts(out, task.name, failure_table(task.paths[0], [failure(kind, error)]))
                 summary = Summary(1, 1)
-            failed += summary.failed
-            bar.update(summary.files)
-            bar.set_postfix(failed=failed, refresh=False)
-    return Summary(len(paths), failed)
+            counted.add(summary)
+    return Summary(len(paths), counted.failed)
 

@@ -10,21 +10,19 @@ it takes about as long as reading the first few files.
 
 from __future__ import annotations
 
-import os
 import queue
-import sys
 import threading
 import time
-from collections.abc import Iterator
-from contextlib import contextmanager
 from pathlib import Path
-from typing import TYPE_CHECKING, Protocol
+from typing import TYPE_CHECKING
 
-from skav_batch.parts import NAMES, Summary, Task, prepare, remove, split, write_parts
+from skav_batch import _columns
+from skav_batch.parts import prepare, remove, write_parts
+from skav_batch.progress import tally
 from skav_batch.read import Kind, read_native
+from skav_batch.tasks import Summary, Task, split, worker_count
 
 if TYPE_CHECKING:
-    from skav_batch import _columns
     from skav_batch.tables import Tables
 
 MOST_FILES = 1000
@@ -33,27 +31,10 @@ MOST_BYTES = 64 << 20
 GRACE_SECONDS = 0.5
 
 
-class Progress(Protocol):
-    def update(self, n: float | None = 1) -> bool | None: ...
-
-    def set_postfix(self, ordered_dict: None = None, refresh: bool | None = True, **kwargs: object) -> None: ...
-
-
-@contextmanager
-def progress_bar(files: int, shown: bool) -> Iterator[Progress | None]:
-    if not shown:
-        yield None
-        return
-    from tqdm import tqdm  # only when drawn: it costs a tenth of a second of a short run
-
-    with tqdm(total=files, unit="file", file=sys.stderr) as bar:
-        yield bar
-
-
 def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True) -> Summary:
     """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
     prepare(out)
-    workers = workers or os.cpu_count() or 1
+    workers = worker_count(workers)
     try:
         summary = run_tasks(split(paths, workers, MOST_FILES, MOST_BYTES), kind, str(out), workers, progress)
     finally:
@@ -72,62 +53,92 @@ def write_task(task: Task, columns: dict[str, _columns.Table], out: str) -> None
     write_parts(out, task.name, {name: rows for name, rows in as_tables(columns).items() if rows.num_rows})
 
 
-def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
-    todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
-    for task in tasks:
-        todo.put(task)
-    done: queue.SimpleQueue[Summary | BaseException] = queue.SimpleQueue()
-    stop, loaded = threading.Event(), threading.Event()
+# A task read and not written yet: its columns and how many of its files failed.
+ReadTask = tuple[Task, dict[str, _columns.Table], int]
 
-    def work() -> None:
-        read: list[tuple[Task, dict[str, _columns.Table], int]] = []  # not written yet
+
+class Readers:
+    """The threads of a run and what they share with the main thread: the tasks left, what each
+    task hands back (its summary, or the error that ends the run), and two signals: pyarrow is
+    loaded, and the run is stopped."""
+
+    def __init__(self, tasks: list[Task], kind: Kind, out: str) -> None:
+        self.todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
+        for task in tasks:
+            self.todo.put(task)
+        self.done: queue.SimpleQueue[Summary | BaseException] = queue.SimpleQueue()
+        self.loaded, self.stopped = threading.Event(), threading.Event()
+        self.kind, self.out = kind, out
+        self.threads: list[threading.Thread] = []
+
+    def start(self, count: int) -> None:
+        # Daemon threads: a stopped run does not wait at exit for a task that is still reading.
+        self.threads = [threading.Thread(target=self.work, daemon=True) for _ in range(count)]
+        for thread in self.threads:
+            thread.start()
+
+    def work(self) -> None:
+        """One thread: reads tasks until none is left, and writes their parts once pyarrow is loaded."""
+        read: list[ReadTask] = []
         try:
-            while not stop.is_set():
-                try:
-                    task = todo.get_nowait()
-                except queue.Empty:
-                    task = None
+            while not self.stopped.is_set():
+                task = self.next_task()
                 if task is not None:
-                    read.append((task, *read_native(task.paths, kind)))
-                    if not loaded.is_set():  # read on while pyarrow loads
+                    read.append((task, *read_native(task.paths, self.kind)))
+                    if not self.loaded.is_set():  # read on while pyarrow loads
                         continue
-                loaded.wait()
-                while read and not stop.is_set():  # a stopped run writes no more parts
-                    task, columns, failed = read.pop(0)
-                    write_task(task, columns, out)
-                    del columns  # before the next reading: its tables need the room
-                    done.put(Summary(len(task.paths), failed))
+                self.loaded.wait()
+                self.write(read)
                 if task is None:
                     return
         except BaseException as error:  # handed to the main thread, which stops the run
-            done.put(error)
+            self.done.put(error)
 
-    # Daemon threads: a stopped run does not wait at exit for a task that is still reading.
-    threads = [threading.Thread(target=work, daemon=True) for _ in range(min(workers, len(tasks)))]
-    for thread in threads:
-        thread.start()
+    def next_task(self) -> Task | None:
+        try:
+            return self.todo.get_nowait()
+        except queue.Empty:
+            return None
+
+    def write(self, read: list[ReadTask]) -> None:
+        """Writes the parts of the tasks read, in the order read; a stopped run writes no more parts."""
+        while read and not self.stopped.is_set():
+            task, columns, failed = read.pop(0)
+            write_task(task, columns, self.out)
+            del columns  # before the next reading: its tables need the room
+            self.done.put(Summary(len(task.paths), failed))
+
+    def collect(self, tasks: list[Task], progress: bool) -> Summary:
+        """The tasks' summaries added up as they come; raises the error that a thread hands back."""
+        with tally(sum(len(task.paths) for task in tasks), progress) as counted:
+            for _ in tasks:
+                result = self.done.get()
+                if isinstance(result, BaseException):
+                    raise result
+                counted.add(result)
+        return Summary(counted.files, counted.failed)
+
+    def stop(self) -> None:
+        """No task starts and no part is written from now on; waits a moment for the tasks that run."""
+        self.stopped.set()
+        deadline = time.monotonic() + GRACE_SECONDS
+        for thread in self.threads:
+            thread.join(max(0.0, deadline - time.monotonic()))
+
+
+def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
+    """Runs the tasks on threads that start reading while pyarrow loads, and stops them on any error."""
+    readers = Readers(tasks, kind, out)
+    readers.start(min(workers, len(tasks)))
     import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
 
     import skav_batch.tables  # noqa: F401
-    loaded.set()
-    files = failed = 0
+    readers.loaded.set()
     try:
-        with progress_bar(sum(len(task.paths) for task in tasks), progress) as bar:
-            for _ in tasks:
-                result = done.get()
-                if isinstance(result, BaseException):
-                    raise result
-                files, failed = files + result.files, failed + result.failed
-                if bar is not None:
-                    bar.update(result.files)
-                    bar.set_postfix(failed=failed, refresh=False)
+        return readers.collect(tasks, progress)
     except BaseException:  # Ctrl-C, or a task that could not write its parts
-        stop.set()
-        deadline = time.monotonic() + GRACE_SECONDS
-        for thread in threads:
-            thread.join(max(0.0, deadline - time.monotonic()))
+        readers.stop()
         raise
-    return Summary(files, failed)
 
 
 def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
@@ -138,10 +149,10 @@ def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tabl
 
     from skav_batch.tables import empty_tables, read_columns
 
-    workers = workers or os.cpu_count() or 1
+    workers = worker_count(workers)
     with ThreadPoolExecutor(workers) as pool:
         parts = list(pool.map(lambda task: read_columns(task.paths, kind)[0],
                               split(paths, workers, MOST_FILES, MOST_BYTES)))
     if not parts:
         return empty_tables()
-    return {name: pa.concat_tables([part[name] for part in parts]) for name in NAMES}
+    return {name: pa.concat_tables([part[name] for part in parts]) for name in _columns.TABLES}

@@ -6,31 +6,18 @@ never sees half a part, and a task that runs again replaces its parts.
 
 from __future__ import annotations
 
-import math
 import os
 from pathlib import Path
-from typing import TYPE_CHECKING, NamedTuple
+from typing import TYPE_CHECKING
+
+from skav_batch import _columns  # names the table folders without pyarrow (see local.py)
 
 if TYPE_CHECKING:
     from skav_batch.tables import Tables
 
-# One folder each; pyarrow is not needed to name them (see local.py).
-NAMES = ("soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures")
-
 
 class SetupError(Exception):
     """The output folder cannot be written or the scheduler cannot be reached."""
-
-
-class Task(NamedTuple):
-    name: str  # names the task's part files
-    paths: list[str]
-    alone: bool = False  # runs while no other task runs
-
-
-class Summary(NamedTuple):
-    files: int
-    failed: int
 
 
 def part_name(task: str) -> str:
@@ -46,7 +33,7 @@ def unique() -> str:
 def prepare(out: Path) -> None:
     """Creates the table folders, clears the parts of an earlier run, and checks they can be written."""
     try:
-        for name in NAMES:
+        for name in _columns.TABLES:
             (out / name).mkdir(parents=True, exist_ok=True)
             probe = out / name / f".part-probe.{unique()}.tmp"  # a name that the run's cleanup removes
             os.close(os.open(probe, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o600))
@@ -58,7 +45,7 @@ def prepare(out: Path) -> None:
 
 def remove(out: Path, *patterns: str) -> None:
     """Removes the files matching any of the patterns from every table folder."""
-    for name in NAMES:
+    for name in _columns.TABLES:
         for pattern in patterns:
             for path in (out / name).glob(pattern):
                 path.unlink(missing_ok=True)
@@ -78,29 +65,3 @@ def write_parts(out: str, task: str, tables: Tables) -> None:
         pq.write_table(rows, temporary, use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
         os.replace(temporary, final)
 
-
-def size(path: str) -> int:
-    try:
-        return os.stat(path).st_size
-    except OSError:
-        return 0  # its reading fails, and says why
-
-
-def split(paths: list[str], workers: int, most_files: int, most_bytes: int) -> list[Task]:
-    """Tasks of consecutive files, enough to keep every worker busy to the end, each holding at
-    most `most_files` files and, unless one file is larger, `most_bytes` bytes: a task's columns
-    stay in memory until its parts are written."""
-    per_task = max(1, min(most_files, math.ceil(len(paths) / (4 * workers))))
-    tasks: list[Task] = []
-    group: list[str] = []
-    total = 0
-    for path in paths:
-        bytes_ = size(path)
-        if group and (len(group) == per_task or total + bytes_ > most_bytes):
-            tasks.append(Task(f"{len(tasks):06d}", group))
-            group, total = [], 0
-        group.append(path)
-        total += bytes_
-    if group:
-        tasks.append(Task(f"{len(tasks):06d}", group))
-    return tasks

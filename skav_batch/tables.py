@@ -6,13 +6,11 @@ value, and hands them over without a copy (the Arrow PyCapsule interface).
 
 from __future__ import annotations
 
-import os
 from collections.abc import Iterable
 
 import pyarrow as pa
 
 from skav_batch import _columns
-from skav_batch.parts import NAMES
 from skav_batch.read import Failure, Kind, label, read_native
 
 Tables = dict[str, pa.Table]
@@ -34,7 +32,7 @@ SCHEMAS: dict[str, pa.Schema] = {
                                     orbital_type=TEXT, contribution=FLOAT),
     "failures": schema(file=FILE, kind=TEXT, error=TEXT, message=TEXT, where=TEXT),
 }
-assert tuple(SCHEMAS) == NAMES
+assert tuple(SCHEMAS) == _columns.TABLES
 
 
 def read_columns(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[Tables, int]:

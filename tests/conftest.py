@@ -1,7 +1,9 @@
 import contextlib
+import gc
 import math
 import os
 import pathlib
+import resource
 import struct
 import sys
 
@@ -16,6 +18,7 @@ NOT_UTF8 = f'{UNWRAP_ERR}Error {{ kind: InvalidData, message: "stream did not co
 # AddressSanitizer holds freed memory back and pads every block: memory bounds do not apply there.
 UNDER_ASAN = sys.platform == "linux" and "asan" in pathlib.Path("/proc/self/maps").read_text()
 NAMES = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures"]
+SOC = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n E(cm-1) Weight Real Image : Root Spin Ms\n"
 NO_SECTION = 'the file holds neither "SKAV SPIN-ORBIT COUPLING CALCULATION" nor "LOEWDIN ORBITAL-COMPOSITIONS"'
 
 
@@ -133,3 +136,33 @@ def same(a, b):
     if isinstance(a, (list, tuple)) and isinstance(b, (list, tuple)):
         return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
     return type(a) is type(b) and a == b
+
+
+def call_all(cases):
+    for function, args, expected in cases:
+        try:
+            got = outcome(function, *args)
+        except Exception as error:  # noqa: BLE001 - an argument error is one of the expected endings
+            got = type(error)
+        assert same(got, expected) if isinstance(expected, tuple) else got is expected, (function.__name__, args, got)
+
+
+def rss_bytes():
+    # Read without file objects: those would disturb the count of references that is taken beside it.
+    statm = os.open("/proc/self/statm", os.O_RDONLY)
+    try:
+        return int(os.read(statm, 200).split()[1]) * resource.getpagesize()
+    finally:
+        os.close(statm)
+
+
+def growth(cases, rounds):
+    """What `rounds` of every call add to the total reference count (kept by debug builds of the
+    interpreter only), memory blocks, objects the collector tracks and the resident size."""
+    def measures():
+        gc.collect()
+        return [getattr(sys, "gettotalrefcount", int)(), sys.getallocatedblocks(), len(gc.get_objects()), rss_bytes()]
+    before = measures()
+    for _ in range(rounds):
+        call_all(cases)
+    return [after - first for first, after in zip(before, measures())]

@@ -20,6 +20,7 @@ pq = pytest.importorskip("pyarrow.parquet")
 import skav_batch.read  # noqa: E402
 from skav_batch import read_tables  # noqa: E402
 from skav_batch.cli import main  # noqa: E402
+from skav_batch.tables import SCHEMAS  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 TDDFT_PATH = str(ROOT / "samples" / "formaldehyde_tddft.out")
@@ -70,23 +71,9 @@ def folder(tmp_path_factory):
     return write_folder(tmp_path_factory.mktemp("outputs"), FOLDER)
 
 
-COLUMNS = {
-    "soc_states": "file:string state:uint32 n:uint32 energy:float elements:uint32",
-    "soc_elements": "file:string state:uint32 element:uint32 weight:float real:float imag:float root:uint8 spin:uint8 ms:int8",
-    "orbitals": "file:string orbital:uint32 orbital_nr:uint32 energy:float occupation:float contributions:uint32",
-    "orbital_contributions": "file:string orbital:uint32 row:uint32 atom_nr:uint32 element:string orbital_type:string "
-                             "contribution:float",
-    "failures": "file:string kind:string error:string message:string where:string",
-}
-
-
-def columns(table):
-    return " ".join(f"{field.name}:{field.type}" for field in table.schema)
-
-
 def test_tables_hold_the_module_results_field_by_field(folder):
     tables = read_tables([folder])
-    assert {name: columns(table) for name, table in tables.items()} == COLUMNS
+    assert {name: table.schema for name, table in tables.items()} == SCHEMAS
     assert {name: sorted(rows) for name, rows in rows_of(tables).items()} == expected_rows(folder, FOLDER)
 
 
@@ -97,6 +84,14 @@ def test_tables_hold_the_module_results_field_by_field(folder):
 def test_kind_forces_the_parser(kind, expected):
     tables = read_tables([TDDFT_PATH], kind=kind)
     assert {name: table.num_rows for name, table in tables.items() if table.num_rows} == expected
+
+
+def wait_until(ready, seconds, what):
+    """Polls until ready() is true; a fault then fails the test after `seconds` instead of hanging the suite."""
+    deadline = time.monotonic() + seconds
+    while not ready():
+        assert time.monotonic() < deadline, f"{what}: not within {seconds} s"
+        time.sleep(0.01)
 
 
 def cli(capsys, *args):
@@ -184,11 +179,14 @@ def test_ctrl_c_stops_within_a_second(links, tmp_path):
             "from skav_batch.cli import main; sys.exit(main(sys.argv[1:]))")
     command = subprocess.Popen([sys.executable, "-c", code, "tables", *links, "--out", tmp_path, "--workers", "1"],
                                env=ENV, stderr=subprocess.PIPE, text=True)
-    while not list((tmp_path / "soc_states").glob("part-*")):  # a first task is done
-        time.sleep(0.01)
-    command.send_signal(signal.SIGINT)
-    stopped = time.monotonic()
-    assert command.wait(timeout=10) == 130 and time.monotonic() - stopped < (1 if not UNDER_ASAN else 5), command.stderr.read()
+    try:
+        # A first task is done, or the command ended without one (then its status fails below).
+        wait_until(lambda: command.poll() is not None or list((tmp_path / "soc_states").glob("part-*")), 60, "a first part")
+        command.send_signal(signal.SIGINT)
+        stopped = time.monotonic()
+        assert command.wait(timeout=10) == 130 and time.monotonic() - stopped < (1 if not UNDER_ASAN else 5), command.stderr.read()
+    finally:
+        command.kill()
     assert all(part.suffix == ".parquet" for part in tmp_path.rglob("*part-*"))  # no temporary ones
     rows = pq.read_table(tmp_path / "soc_states").num_rows  # parts of whole files only
     assert rows % 9 == 0 and 0 < rows < 9 * len(links)
@@ -242,10 +240,7 @@ def scheduler(tmp_path):
         processes += [start("distributed.cli.dask_worker", "--scheduler-file", address_file, "--host", "127.0.0.1",
                             "--nthreads", 1, "--no-dashboard", "--preload", tmp_path / "dying.py",
                             "--local-directory", tmp_path) for _ in range(2)]
-        deadline = time.monotonic() + 60
-        while not address_file.exists():
-            assert time.monotonic() < deadline, "the scheduler did not start"
-            time.sleep(0.1)
+        wait_until(address_file.exists, 60, "the scheduler's address")
         with distributed.Client(scheduler_file=str(address_file), timeout=30) as client:
             client.wait_for_workers(2, timeout=60)
             address = client.scheduler.address

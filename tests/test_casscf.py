@@ -102,71 +102,97 @@ def with_value(where, value):
     return {"orbital_contributions": orbitals}
 
 
-def layouts(expected_orbitals, **layouts):
-    """Cases of a five-column section in each layout given as keyword arguments of composition_section."""
-    return [case(name, composition_section(*layout.pop("table", block()), **layout), {"orbital_contributions": expected_orbitals})
-            for name, layout in layouts.items()]
+UNREAD_ROWS = [row(r) for r in [["3a", "O", "s", "abc"], ["x", "y", "z"], ["1", "C", "px", "1", "2", "3", "4", "5", "6", "7"]]]
 
 
-FIRST = expected()
-UNCHECKED_ROWS = [row(r) for r in [["3a", "O", "s", "abc"], ["x", "y", "z"], ["1", "C", "px", "1", "2", "3", "4", "5", "6", "7"]]]
+def without_orbitals(*header_rows):
+    """A block with these lines for its header rows and rows that are not read, then a six-column block."""
+    return composition_section(*header_rows, *UNREAD_ROWS, "", *block(*SIX))
+
+
+def with_texts(element, orbital_type):
+    """A five-column block whose one contribution row has these texts, and its orbitals."""
+    rows = [["4", element, orbital_type, "1", "2", "3", "4", "5"]]
+    return composition_section(*block(rows=rows)), {"orbital_contributions": expected(rows=rows)}
+
+
+# Texts without the heading line as written: no section, so no result.
+NO_SECTION = [
+    ("empty file", ""), ("only empty lines", "\n\n"),
+    ("table without heading", "SOME OTHER OUTPUT\n" + UNDERLINE + "\n\n" + "\n".join(block())),
+    ("heading with trailing blank", composition_section(*block(), heading=HEADING + " ")),
+    ("heading in other case", composition_section(*block(), heading="Loewdin orbital-compositions")),
+    ("heading after other text", composition_section(*block(), heading="THE " + HEADING)),
+    ("heading ending in CR CR LF", composition_section(*block(), heading=HEADING + "\r\r")),
+    ("heading as final line ending in CR", "output\n" + HEADING + "\r"),
+]
+# A heading with no table to read after it: a section without orbitals.
+NO_TABLE = [
+    ("heading is last line", HEADING + "\n"), ("heading is last line without newline", HEADING),
+    ("no underline", f"{HEADING}\nsome text\n" + "\n".join(block()) + "\n"),
+    ("underline with trailing blank", composition_section(*block(), "   ", "x", underline=UNDERLINE + " ")),
+    ("27 hyphens", composition_section(*block(), "   ", "x", underline="-" * 27)),
+    ("29 hyphens", composition_section(*block(), "   ", "x", underline="-" * 29)),
+    ("underline as final line ending in CR", f"{HEADING}\n{UNDERLINE}\r"),
+    ("only the discarded line after underline", f"{HEADING}\n{UNDERLINE}\n 1 2 3 4 5\n"),
+    ("section rule right after discarded line", composition_section(end=(UNDERLINE, *block()))),
+    ("only empty lines in table", composition_section("", "", end=())),
+]
+# The example, however it ends and whatever blanks part its fields.
+EXAMPLE_FORMS = [
+    ("example", EXAMPLE), ("final section rule ending in CR", EXAMPLE.rstrip("\n") + "\r"),
+    ("ends after empty line", EXAMPLE.replace(SECTION_RULE + "\n", "")),
+    ("fields separated by any whitespace",
+     EXAMPLE.replace(" ", " \t\u00a0\u3000 ").replace(HEADING.replace(" ", " \t\u00a0\u3000 "), HEADING)),
+]
+# The lines around one five-column block: each layout reads the block's orbitals.
+ONE_BLOCK_LAYOUTS = [
+    ("one block", composition_section(*block())), ("block closed at end of input", composition_section(*block(), end=())),
+    ("lines between heading and underline passed over", composition_section(*block(), between=("   ", "x", "1 O", "-------", "-" * 40))),
+    ("heading with trailing blank earlier", composition_section(*block(), before=(HEADING + " ", UNDERLINE, "", "   "))),
+    ("first heading without underline", composition_section(*block(), before=(HEADING, "no underline here", ""))),
+    ("divider row as indented underline discards next line", composition_section(*block(divider=" " + UNDERLINE)[:4], "   ", *block()[4:])),
+    # The line after the underline is discarded, whatever it holds.
+    ("discarded whitespace only", composition_section(*block(), discarded="   ")),
+    ("discarded one field", composition_section(*block(), discarded="x")),
+    ("discarded header row", composition_section(*block(), discarded=row(NUMBERS))),
+    ("discarded section rule", composition_section(*block(), discarded=SECTION_RULE + " end")),
+    # A line starting with 28 hyphens ends the section: nothing after it is read.
+    ("ends at 28 hyphens", composition_section(*block(), end=(UNDERLINE,))),
+    ("ends at text right after hyphens", composition_section(*block(), end=(UNDERLINE + "END",))),
+    ("ends at bad lines after rule", composition_section(*block(), end=(UNDERLINE, "   ", "x", "1 O", "-------", row(ROWS[0]), DIVIDER))),
+    ("ends at block with bad number after rule", composition_section(*block(), end=(UNDERLINE, *block(["x", "2", "3", "4", "5"])))),
+    ("ends at second section after rule", composition_section(*block(), end=(UNDERLINE, HEADING, UNDERLINE, "", *block(*SIX)))),
+    # Any line holding eight hyphens is a divider.
+    ("divider mark inside a word", composition_section(*block(divider="x--------y"))),
+    ("divider mark among five fields", composition_section(*block(divider="-------- a b c d"))),
+    ("divider 27 hyphens", composition_section(*block(divider="-" * 27))),
+    ("ignored occupation row with six texts", composition_section(*block(occupations=OCCUPATIONS + ["junk"]))),
+]
+# A block whose header rows are not all there gets no orbitals; its rows are not read.
+HEADER_ROWS_MISSING = [
+    ("no orbitals with divider for energy row", without_orbitals(row(NUMBERS), DIVIDER, DIVIDER)),
+    ("no orbitals with empty line for energy row", without_orbitals(row(NUMBERS), "", DIVIDER)),
+    ("no orbitals with divider for occupation row", without_orbitals(row(NUMBERS), row(ENERGIES), DIVIDER, DIVIDER)),
+    ("no orbitals with bad numbers unread", without_orbitals(row(["a", "b", "c", "d", "e"]), DIVIDER, DIVIDER)),
+]
+# Each field's number as written and the value it reads as.
+NUMBER_FORMS = [("orbital_nr", "+4294967295", 4294967295), ("atom_nr", "007", 7), ("energy", "1e-3", f32(0.001)),
+                ("occupation", "1E+0", 1.0), ("contribution", "-INFinity", float("-inf"))]
+# Element and orbital type texts, kept as written.
+TEXTS = [("Ö", "中あ、"), ("\x00\x01", "\u200b"), ("O", "s'\"\\")]
 
 
 @pytest.mark.parametrize("text, result", [
-    *(case(name, text, None) for name, text in [
-        ("empty file", ""), ("only empty lines", "\n\n"),
-        ("table without heading", "SOME OTHER OUTPUT\n" + UNDERLINE + "\n\n" + "\n".join(block())),
-        ("heading with trailing blank", composition_section(*block(), heading=HEADING + " ")),
-        ("heading in other case", composition_section(*block(), heading="Loewdin orbital-compositions")),
-        ("heading after other text", composition_section(*block(), heading="THE " + HEADING)),
-        ("heading ending in CR CR LF", composition_section(*block(), heading=HEADING + "\r\r")),
-        ("heading as final line ending in CR", "output\n" + HEADING + "\r")]),
-    *(case(name, text, EMPTY) for name, text in [
-        ("heading is last line", HEADING + "\n"), ("heading is last line without newline", HEADING),
-        ("no underline", f"{HEADING}\nsome text\n" + "\n".join(block()) + "\n"),
-        ("underline with trailing blank", composition_section(*block(), "   ", "x", underline=UNDERLINE + " ")),
-        ("27 hyphens", composition_section(*block(), "   ", "x", underline="-" * 27)),
-        ("29 hyphens", composition_section(*block(), "   ", "x", underline="-" * 29)),
-        ("underline as final line ending in CR", f"{HEADING}\n{UNDERLINE}\r"),
-        ("only the discarded line after underline", f"{HEADING}\n{UNDERLINE}\n 1 2 3 4 5\n"),
-        ("section rule right after discarded line", composition_section(end=(UNDERLINE, *block()))),
-        ("only empty lines in table", composition_section("", "", end=()))]),
-    case("example", EXAMPLE, EXAMPLE_RESULT),
-    *(case(name, text, EXAMPLE_RESULT) for name, text in [
-        ("final section rule ending in CR", EXAMPLE.rstrip("\n") + "\r"), ("ends after empty line", EXAMPLE.replace(SECTION_RULE + "\n", "")),
-        ("fields separated by any whitespace", EXAMPLE.replace(" ", " \t\u00a0\u3000 ").replace(HEADING.replace(" ", " \t\u00a0\u3000 "), HEADING))]),
-    case("two blocks", composition_section(*block(), *block(*SIX)), {"orbital_contributions": FIRST + expected(*SIX)}),
-    *layouts(FIRST, **{
-        "one block": {}, "block closed at end of input": {"end": ()},
-        "lines between heading and underline passed over": {"between": ("   ", "x", "1 O", "-------", "-" * 40)},
-        "heading with trailing blank earlier": {"before": (HEADING + " ", UNDERLINE, "", "   ")},
-        "first heading without underline": {"before": (HEADING, "no underline here", "")},
-        "divider row as indented underline discards next line": {"table": [*block(divider=" " + UNDERLINE)[:4], "   ", *block()[4:]]},
-        # The line after the underline is discarded, whatever it holds.
-        **{f"discarded {name}": {"discarded": line} for name, line in [
-            ("whitespace only", "   "), ("one field", "x"), ("header row", row(NUMBERS)), ("section rule", SECTION_RULE + " end")]},
-        # A line starting with 28 hyphens ends the section: nothing after it is read.
-        **{f"ends at {name}": {"end": end} for name, end in [
-            ("28 hyphens", (UNDERLINE,)), ("text right after hyphens", (UNDERLINE + "END",)),
-            ("bad lines after rule", (UNDERLINE, "   ", "x", "1 O", "-------", row(ROWS[0]), DIVIDER)),
-            ("block with bad number after rule", (UNDERLINE, *block(["x", "2", "3", "4", "5"]))),
-            ("second section after rule", (UNDERLINE, HEADING, UNDERLINE, "", *block(*SIX)))]},
-        # Any line holding eight hyphens is a divider.
-        **{f"divider {name}": {"table": block(divider=divider)} for name, divider in [
-            ("mark inside a word", "x--------y"), ("mark among five fields", "-------- a b c d"), ("27 hyphens", "-" * 27)]},
-        **{f"ignored {name}": {"table": table} for name, table in [
-            ("occupation row with six texts", block(occupations=OCCUPATIONS + ["junk"]))]},
-    }),
-    # A block whose header rows are not all there gets no orbitals; its rows are not read.
-    *layouts(expected(*SIX), **{f"no orbitals with {name}": {"table": [*lines, *UNCHECKED_ROWS, "", *block(*SIX)]} for name, lines in [
-        ("divider for energy row", [row(NUMBERS), DIVIDER, DIVIDER]), ("empty line for energy row", [row(NUMBERS), "", DIVIDER]),
-        ("divider for occupation row", [row(NUMBERS), row(ENERGIES), DIVIDER, DIVIDER]),
-        ("bad numbers unread", [row(["a", "b", "c", "d", "e"]), DIVIDER, DIVIDER])]}),
-    *(case(f"{where} {text}", with_field(where, text), with_value(where, value)) for where, text, value in [
-        ("orbital_nr", "+4294967295", 4294967295), ("atom_nr", "007", 7), ("energy", "1e-3", f32(0.001)),
-        ("occupation", "1E+0", 1.0), ("contribution", "-INFinity", float("-inf"))]),
-    *(case(f"text {e!r} {t!r} as written", composition_section(*block(rows=rows)), {"orbital_contributions": expected(rows=rows)})
-      for e, t in [("Ö", "中あ、"), ("\x00\x01", "\u200b"), ("O", "s'\"\\")] for rows in [[["4", e, t, "1", "2", "3", "4", "5"]]]),
+    *(case(name, text, None) for name, text in NO_SECTION),
+    *(case(name, text, EMPTY) for name, text in NO_TABLE),
+    *(case(name, text, EXAMPLE_RESULT) for name, text in EXAMPLE_FORMS),
+    case("two blocks", composition_section(*block(), *block(*SIX)), {"orbital_contributions": expected() + expected(*SIX)}),
+    *(case(name, text, {"orbital_contributions": expected()}) for name, text in ONE_BLOCK_LAYOUTS),
+    *(case(name, text, {"orbital_contributions": expected(*SIX)}) for name, text in HEADER_ROWS_MISSING),
+    *(case(f"{where} {text}", with_field(where, text), with_value(where, value)) for where, text, value in NUMBER_FORMS),
+    *(case(f"text {element!r} {orbital_type!r} as written", *with_texts(element, orbital_type))
+      for element, orbital_type in TEXTS),
 ])
 def test_result(write_file, text, result):
     assert parse(write_file, text) == result
@@ -253,8 +279,6 @@ NUMBERS_AND_ORDER = [
 def test_failure(write_file, text, message):
     with raises_panic(message):
         parse(write_file, text)
-
-
 
 
 WIDE = (["-20.66948", "-1.5", "-0.25", "0.125", "3.75", "1e1"], ["2.0", "1.99979", "1.0", "0.5", "0", "+0.0"])

@@ -5,15 +5,15 @@ import errno
 import os
 import socket
 import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
 
 from arrow_stream import read_table
-from conftest import NAMES, UNDER_ASAN, case, os_error, same, stored
+from conftest import NAMES, SOC, UNDER_ASAN, case, growth, os_error, same, stored
 from skav_batch import _columns
-from test_robustness import SOC, growth
 
 SAMPLES = sorted(str(path) for path in (Path(__file__).resolve().parent.parent / "samples").glob("*.out"))
 BOTH = b"SKAV SPIN-ORBIT COUPLING CALCULATION\nLOEWDIN ORBITAL-COMPOSITIONS\n"
@@ -87,8 +87,10 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
     path, result, steps = write_file(SOC + "STATE 1: 0.5\n" + " 0.25 0.5 -0.75 : 1 2 -3\n" * 4_000_000), [], 0
     reader = threading.Thread(target=lambda: result.append(_columns.read([path], [path], "tddft")))
     reader.start()
+    deadline = time.monotonic() + 300
     while reader.is_alive():
         steps += 1
+        assert steps % 100_000 or time.monotonic() < deadline, "the read did not end"
     # Holding the interpreter lock, the read would leave this thread a few switch intervals: some thousand steps.
     assert (len(result[0][0]["soc_elements"]), result[0][1], steps > 100_000) == (4_000_000, 0, True), steps
 

@@ -3,23 +3,20 @@ result or failure in linear time and bounded memory."""
 
 import errno
 import gc
-import os
 import pathlib
 import re
-import resource
 import sys
 import time
 
 import pytest
 
 import skav_rs
-from conftest import NOT_UTF8, UNDER_ASAN, UNWRAP_NONE, case, float_error, int_error, os_error, outcome, same
+from conftest import NOT_UTF8, SOC, UNDER_ASAN, UNWRAP_NONE, case, float_error, growth, int_error, os_error, outcome, rss_bytes
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SAMPLES = {"tddft": (ROOT / "samples" / "formaldehyde_tddft.out").read_bytes(),
            "casscf": (ROOT / "samples" / "water_casscf.out").read_bytes()}
 tddft, casscf = skav_rs.parse_tddft, skav_rs.parse_casscf
-SOC = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n E(cm-1) Weight Real Image : Root Spin Ms\n"
 COMPOSITION = "LOEWDIN ORBITAL-COMPOSITIONS\n----------------------------\n\n"
 BLOCK_HEAD = "  1 2 3 4 5\n  -1.5 -0.5 0.5 1.5 2.5\n  2.0 2.0 1.0 0.0 0.0\n  -------- --------\n"
 PADDING = "  iteration   energy  change   converged: no\n" * 1500  # every call skips a sizeable text
@@ -42,36 +39,6 @@ def endings(write_file, tmp_path):
         (tddft, (str(tmp_path / "absent.out"),), ("panic", os_error(errno.ENOENT, "NotFound"))),
         (tddft, (), TypeError), (casscf, (good[casscf].encode(),), TypeError), (tddft, ("input-\udcff.out",), UnicodeEncodeError),
     ]
-
-
-def call_all(cases):
-    for function, args, expected in cases:
-        try:
-            got = outcome(function, *args)
-        except Exception as error:  # noqa: BLE001 - an argument error is one of the expected endings
-            got = type(error)
-        assert same(got, expected) if isinstance(expected, tuple) else got is expected, (function.__name__, args, got)
-
-
-def rss_bytes():
-    # Read without file objects: those would disturb the count of references that is taken beside it.
-    statm = os.open("/proc/self/statm", os.O_RDONLY)
-    try:
-        return int(os.read(statm, 200).split()[1]) * resource.getpagesize()
-    finally:
-        os.close(statm)
-
-
-def growth(cases, rounds):
-    """What `rounds` of every call add to the total reference count (kept by debug builds of the
-    interpreter only), memory blocks, objects the collector tracks and the resident size."""
-    def measures():
-        gc.collect()
-        return [getattr(sys, "gettotalrefcount", int)(), sys.getallocatedblocks(), len(gc.get_objects()), rss_bytes()]
-    before = measures()
-    for _ in range(rounds):
-        call_all(cases)
-    return [after - first for first, after in zip(before, measures())]
 
 
 @pytest.mark.skipif(sys.platform != "linux", reason="reads the resident size from /proc")

@@ -1,0 +1,50 @@
+"""Planning a run: the files cut into tasks, each read and written as one, and what a task counts."""
+
+from __future__ import annotations
+
+import math
+import os
+from typing import NamedTuple
+
+
+class Task(NamedTuple):
+    name: str  # names the task's part files
+    paths: list[str]
+    alone: bool = False  # runs while no other task runs
+
+
+class Summary(NamedTuple):
+    files: int
+    failed: int
+
+
+def worker_count(workers: int | None) -> int:
+    """The files read at once: `workers`, or one per core."""
+    return workers or os.cpu_count() or 1
+
+
+def size(path: str) -> int:
+    try:
+        return os.stat(path).st_size
+    except OSError:
+        return 0  # its reading fails, and says why
+
+
+def split(paths: list[str], workers: int, most_files: int, most_bytes: int) -> list[Task]:
+    """Tasks of consecutive files, enough to keep every worker busy to the end, each holding at
+    most `most_files` files and, unless one file is larger, `most_bytes` bytes: a task's columns
+    stay in memory until its parts are written."""
+    per_task = max(1, min(most_files, math.ceil(len(paths) / (4 * workers))))
+    tasks: list[Task] = []
+    group: list[str] = []
+    total = 0
+    for path in paths:
+        bytes_ = size(path)
+        if group and (len(group) == per_task or total + bytes_ > most_bytes):
+            tasks.append(Task(f"{len(tasks):06d}", group))
+            group, total = [], 0
+        group.append(path)
+        total += bytes_
+    if group:
+        tasks.append(Task(f"{len(tasks):06d}", group))
+    return tasks
