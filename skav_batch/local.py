@@ -111,6 +111,9 @@ class Readers:
     def collect(self, tasks: list[Task], progress: bool) -> Summary:
         """The tasks' summaries added up as they come; raises the error that a thread hands back."""
         with tally(sum(len(task.paths) for task in tasks), progress) as counted:
+            # Parts are written only once the bar's module is imported: a Ctrl-C that lands
+            # during an import can be discarded by the import machinery, and the run go on.
+            self.loaded.set()
             for _ in tasks:
                 result = self.done.get()
                 if isinstance(result, BaseException):
@@ -133,7 +136,6 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
     import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
 
     import skav_batch.tables  # noqa: F401
-    readers.loaded.set()
     try:
         return readers.collect(tasks, progress)
     except BaseException:  # Ctrl-C, or a task that could not write its parts
