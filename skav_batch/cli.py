@@ -13,6 +13,7 @@ import sys
 from pathlib import Path
 
 from skav_batch.read import KINDS, Kind, find_files, read_file
+from skav_batch.version import package_version
 
 INTERRUPTED, BROKEN_PIPE = 130, 141
 
@@ -67,15 +68,6 @@ def tables_command(args: argparse.Namespace, files: list[str]) -> int:
     print(f"{summary.files} files: {summary.files - summary.failed} read, {summary.failed} failed; "
           f"tables in {args.out}", file=sys.stderr)
     return 1 if summary.failed else 0
-
-
-def package_version() -> str:
-    from importlib.metadata import PackageNotFoundError, version
-
-    try:
-        return version("skav_rs")
-    except PackageNotFoundError:  # run from a checkout that is not installed
-        return "unknown"
 
 
 def positive(text: str) -> int:

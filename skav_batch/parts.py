@@ -55,6 +55,8 @@ def write_parts(out: str, task: str, tables: Tables) -> None:
     import pyarrow as pa
     import pyarrow.parquet as pq
 
+    from skav_batch.tables import part_metadata
+
     for name, rows in tables.items():
         final = os.path.join(out, name, part_name(task))
         # A dot name: readers of the table folder skip it until it is complete.
@@ -62,6 +64,7 @@ def write_parts(out: str, task: str, tables: Tables) -> None:
         # Dictionaries for the texts, which repeat (a file's name on each of its rows); for the
         # numbers, which seldom do, one costs more time than it saves space.
         texts = [field.name for field in rows.schema if field.type == pa.string()]
-        pq.write_table(rows, temporary, use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
+        pq.write_table(rows.replace_schema_metadata(part_metadata(name)), temporary, compression="zstd",
+                       use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
         os.replace(temporary, final)
 

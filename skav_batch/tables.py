@@ -12,6 +12,7 @@ import pyarrow as pa
 
 from skav_batch import _columns
 from skav_batch.read import Failure, Kind, label, read_native
+from skav_batch.version import package_version
 
 Tables = dict[str, pa.Table]
 
@@ -33,6 +34,15 @@ SCHEMAS: dict[str, pa.Schema] = {
     "failures": schema(file=FILE, kind=TEXT, error=TEXT, message=TEXT, where=TEXT),
 }
 assert tuple(SCHEMAS) == _columns.TABLES
+# Raised for a table whenever its columns change, so that readers of part files can tell.
+SCHEMA_VERSIONS: dict[str, int] = {name: 1 for name in SCHEMAS}
+
+
+def part_metadata(name: str) -> dict[bytes, bytes]:
+    """The key-value metadata of each part of a table: the version of skav_rs that wrote it and
+    the version of the table's schema."""
+    return {b"skav_rs.version": package_version().encode(),
+            b"skav_rs.schema_version": str(SCHEMA_VERSIONS[name]).encode()}
 
 
 def read_columns(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[Tables, int]:

@@ -150,6 +150,18 @@ def test_command_writes_the_same_tables(folder, tmp_path, engine):
     tables = rows_of(written(tmp_path))
     assert tables.pop("failures")[-1] == [str(fifo), "auto", "NotARegularFile", "not a regular file: a named pipe", None]
     assert tables == {name: rows for name, rows in rows_of(read_tables([folder])).items() if name != "failures"}
+    assert_parts_are_as_readers_expect(tmp_path, {name: len(rows) for name, rows in rows_of(written(tmp_path)).items()})
+
+
+def assert_parts_are_as_readers_expect(out, counts):
+    """zstd parts that say which version wrote them, which DuckDB reads as pyarrow does."""
+    for part in out.glob("*/part-*.parquet"):
+        meta = pq.ParquetFile(part).metadata
+        assert {meta.row_group(0).column(0).compression} <= {"ZSTD"} and meta.metadata[b"skav_rs.schema_version"] == b"1"
+    duckdb = pytest.importorskip("duckdb")
+    database = duckdb.connect()
+    assert {name: database.execute(f"select count(*) from read_parquet('{out}/{name}/*.parquet')").fetchall()[0][0]
+            for name in NAMES} == counts
 
 
 @pytest.fixture(scope="module")
