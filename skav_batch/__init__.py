@@ -7,6 +7,7 @@ same tables as Parquet, on this machine or on a Dask cluster.
 from __future__ import annotations
 
 import os
+from pathlib import Path
 import pkgutil
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
@@ -25,11 +26,16 @@ __all__ = ["read_tables"]
 
 def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]], kind: Kind = "auto",
                 pattern: str = "*.out", workers: int | None = None) -> dict[str, pa.Table]:
-    """The five tables (soc_states, soc_elements, orbitals, orbital_contributions, failures) of
-    the files, and of the files matching `pattern` below folders, read by `workers` threads
-    (default: one per core). Needs the batch extra."""
+    """The tables (soc_states, soc_elements, orbitals, orbital_contributions, failures) of the
+    files, and of the files matching `pattern` below folders, read by `workers` threads (default:
+    one per core); or, for the folder of a dataset that `skav-rs tables` keeps, its committed
+    tables. Needs the batch extra."""
+    from skav_batch import dataset
     from skav_batch.local import read_files  # pyarrow only here: the package imports without it
 
     if isinstance(paths, (str, os.PathLike)):  # one path, not the characters of one
         paths = [paths]
-    return read_files(find_files([os.fspath(path) for path in paths], pattern), kind, workers)
+    paths = [os.fspath(path) for path in paths]
+    if len(paths) == 1 and dataset.is_dataset(paths[0]):
+        return dataset.read(Path(paths[0]))
+    return read_files(find_files(paths, pattern), kind, workers)

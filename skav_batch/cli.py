@@ -53,20 +53,27 @@ def tables_command(args: argparse.Namespace, files: list[str]) -> int:
     from skav_batch import local, parts
     if args.scheduler is not None:
         from skav_batch import engine
+    options = {"workers": args.workers, "progress": not args.no_progress, "full": args.full, "prune": args.prune,
+               "dry_run": args.dry_run}
     try:
         if args.scheduler is None:
-            summary = local.run(files, args.kind, args.out, workers=args.workers, progress=not args.no_progress)
+            report = local.run(files, args.kind, args.out, **options)
         else:
-            summary = engine.run(files, args.kind, args.out, scheduler=args.scheduler, workers=args.workers,
-                                 progress=not args.no_progress)
+            report = engine.run(files, args.kind, args.out, scheduler=args.scheduler, **options)
     except parts.SetupError as error:
         print(f"skav-rs tables: error: {error}", file=sys.stderr)
         return 2
     except Exception as error:  # the run stopped (e.g. a full disk, workers without skav_batch): files were left unread
         print(f"skav-rs tables: stopped: {type(error).__name__}: {error}", file=sys.stderr)
         return 1
-    print(f"{summary.files} files: {summary.files - summary.failed} read, {summary.failed} failed; "
-          f"tables in {args.out}", file=sys.stderr)
+    plan, summary = report.plan, report.summary
+    counts = (f"{len(plan.new)} new, {len(plan.changed)} changed, {len(plan.unchanged)} unchanged, "
+              f"{len(plan.gone)} gone{' (pruned)' if report.pruned and not args.dry_run else ''}")
+    if args.dry_run:
+        print(f"{len(files)} files: {counts}; nothing read or written (--dry-run)", file=sys.stderr)
+        return 0
+    print(f"{len(files)} files: {counts}; {summary.files} read, {summary.failed} failed; tables in {args.out}",
+          file=sys.stderr)
     return 1 if summary.failed else 0
 
 
@@ -84,7 +91,8 @@ def parser() -> argparse.ArgumentParser:
     as_json.add_argument("files", nargs="+", metavar="FILE")
     tables = commands.add_parser("tables", help="Parquet tables of many files")
     tables.add_argument("paths", nargs="+", metavar="PATH", help="files, and folders to search")
-    tables.add_argument("--out", type=Path, required=True, metavar="DIR", help="folder for the five tables")
+    tables.add_argument("--out", type=Path, required=True, metavar="DIR",
+                        help="the dataset's folder: created, or brought up to date")
     tables.add_argument("--pattern", default="*.out", metavar="GLOB", help="file names in folders (default: *.out)")
     tables.add_argument("--workers", type=positive, metavar="N",
                         help="files read at once: threads of this process, or with --scheduler local, worker "
@@ -94,6 +102,12 @@ def parser() -> argparse.ArgumentParser:
                              "worker processes on this machine, so that a file that crashes its reader ends one "
                              "worker, not the command (default: no Dask, threads of this process)")
     tables.add_argument("--no-progress", action="store_true", help="draw no progress bar")
+    tables.add_argument("--full", action="store_true",
+                        help="read every file again (default: only files that are new or changed since they were read)")
+    tables.add_argument("--prune", action="store_true",
+                        help="remove the rows of files that are no longer found under the given paths")
+    tables.add_argument("--dry-run", action="store_true",
+                        help="print how many files are new, changed, unchanged and gone; read and write nothing")
     for command in (as_json, tables):
         command.add_argument("--kind", choices=KINDS, default="auto", help="parser to use (default: by the headings)")
     return main

@@ -1,9 +1,10 @@
 """Reading many files on Dask (`skav-rs tables --scheduler`): tasks of many files, each writing its
 own part files into the output folder, on as many machines as the cluster has.
 
-The client holds file names and counts only, never rows. Each file lands exactly once:
-- a task's part files have names fixed by the task, written to a temporary file and renamed
-  into place, so a task that Dask reruns after its worker died replaces them;
+The client holds file names, counts and the dataset's manifest, never rows; workers stage the
+parts and the client commits them (dataset.py). Each file lands exactly once:
+- a task's staged part files have names fixed by the task, written to a temporary file and
+  renamed, so a task that Dask reruns after its worker died replaces them;
 - a task whose workers keep dying (KilledWorker) has its parts removed and is split into one
   task per file; a file that kills workers even when it runs alone becomes a failure row,
   written by the client (see run_tasks).
@@ -13,8 +14,7 @@ from __future__ import annotations
 
 import logging
 import os
-import uuid
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from contextlib import contextmanager
 from pathlib import Path
 
@@ -22,10 +22,11 @@ import dask
 from distributed import Client, Future, LocalCluster, as_completed
 from distributed.scheduler import KilledWorker
 
-from skav_batch.parts import SetupError, part_name, prepare, remove, write_parts
+from skav_batch.dataset import Report, update
+from skav_batch.parts import SetupError, remove_staged, write_parts
 from skav_batch.progress import tally
 from skav_batch.read import Kind, failure
-from skav_batch.tables import empty_tables, failure_table, read_columns
+from skav_batch.tables import failure_table, read_columns
 from skav_batch.tasks import Summary, Task, split, worker_count
 
 LOCAL = "local"  # --scheduler local: a local cluster of worker processes
@@ -35,7 +36,7 @@ MOST_BYTES = 256 << 20
 
 
 def read_task(task: Task, kind: Kind, out: str, cwd: str) -> Summary:
-    """Runs on a worker: reads the task's files and writes its five part files."""
+    """Runs on a worker: reads the task's files and stages its part files."""
     # Opened relative to the client's folder; the tables keep the paths as found.
     tables, failed = read_columns(task.paths, kind, cwd)
     write_parts(out, task.name, tables)
@@ -63,38 +64,37 @@ def connect(scheduler: str, workers: int | None) -> Iterator[Client]:
 
 
 def run(paths: list[str], kind: Kind, out: Path, *, scheduler: str, workers: int | None = None,
-        progress: bool = True) -> Summary:
-    """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
-    prepare(out)
-    if not paths:  # no cluster needed, yet every table must be readable
-        write_parts(str(out), "empty", empty_tables())
-        return Summary(0, 0)
-    try:
+        progress: bool = True, full: bool = False, prune: bool = False, dry_run: bool = False) -> Report:
+    """Brings the tables under `out` up to date with the files; raises SetupError before any file
+    is read. The cluster is reached only when there are files to read."""
+
+    def execute(to_read: list[str], prefix: str, on_done: Callable[[Task], None]) -> Summary:
         with connect(scheduler, workers) as client:
-            return run_tasks(client, paths, kind, str(out.resolve()), progress)
-    finally:
-        remove(out, ".part-*.tmp")  # left by workers that died while writing
+            return run_tasks(client, to_read, kind, str(out.resolve()), progress, prefix, on_done)
+
+    return update(paths, kind, out, execute, full=full, prune=prune, dry_run=dry_run)
 
 
-def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: bool) -> Summary:
+def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: bool, prefix: str,
+              on_done: Callable[[Task], None]) -> Summary:
     """Runs the tasks; the client learns counts only.
 
     A worker's death counts against every task the worker held, so a task that ends in
     KilledWorker may be a bystander. It is split into single files; a single file that ends so
     runs once more while no other task runs, and becomes a failure row if it still kills workers."""
-    run_id, cwd = uuid.uuid4().hex[:8], os.getcwd()
+    cwd = os.getcwd()
     futures: as_completed = as_completed()
     pending: dict[Future[Summary], Task] = {}
     suspects: list[Task] = []
 
     def start(task: Task) -> None:
         # Keys are unique per run and per attempt: a key that erred once stays erred on the scheduler.
-        key = f"skav-{run_id}-{task.name}{'-alone' if task.alone else ''}"
+        key = f"skav-{task.name}{'-alone' if task.alone else ''}"
         pending[future := client.submit(read_task, task, kind, out, cwd, key=key, pure=False)] = task
         futures.add(future)
 
     for task in split(paths, max(1, len(client.scheduler_info()["workers"])), MOST_FILES, MOST_BYTES):
-        start(task)
+        start(task._replace(name=f"{prefix}-{task.name}"))
     with tally(len(paths), progress) as counted:
         while pending or suspects:
             if not pending:
@@ -104,7 +104,7 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
             try:
                 summary = future.result()
             except KilledWorker as error:
-                remove(Path(out), part_name(task.name))
+                remove_staged(Path(out), task.name)
                 if len(task.paths) > 1:
                     for i, path in enumerate(task.paths):
                         start(Task(f"{task.name}-{i:06d}", [path]))
@@ -115,5 +115,6 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
                 write_parts(out, task.name, failure_table(task.paths[0], [failure(kind, error)]))
                 summary = Summary(1, 1)
             counted.add(summary)
+            on_done(task)
     return Summary(len(paths), counted.failed)
 

@@ -1,8 +1,8 @@
 """Reading many files on one machine, in this process: threads that each read a task of files
 with the native reader (which releases the interpreter lock) and write the task's parts.
 
-Ctrl-C stops the run within a second: no new task starts, no new part is written, and the parts
-already written stay (each complete, see parts.py).
+Ctrl-C stops the run within a second: no new task starts, no new part is written, and what was
+committed before stays (see dataset.py).
 
 The threads start reading before pyarrow is loaded: the native reader needs none, and loading
 it takes about as long as reading the first few files.
@@ -13,11 +13,13 @@ from __future__ import annotations
 import queue
 import threading
 import time
+from collections.abc import Callable
 from pathlib import Path
 from typing import TYPE_CHECKING
 
 from skav_batch import _columns
-from skav_batch.parts import prepare, remove, write_parts
+from skav_batch.dataset import Report, update
+from skav_batch.parts import write_parts
 from skav_batch.progress import tally
 from skav_batch.read import Kind, read_native
 from skav_batch.tasks import Summary, Task, split, worker_count
@@ -31,26 +33,22 @@ MOST_BYTES = 64 << 20
 GRACE_SECONDS = 0.5
 
 
-def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True) -> Summary:
-    """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
-    prepare(out)
+def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True,
+        full: bool = False, prune: bool = False, dry_run: bool = False) -> Report:
+    """Brings the tables under `out` up to date with the files; raises SetupError before any file is read."""
     workers = worker_count(workers)
-    try:
-        summary = run_tasks(split(paths, workers, MOST_FILES, MOST_BYTES), kind, str(out), workers, progress)
-    finally:
-        remove(out, ".part-*.tmp")  # of tasks stopped while they wrote
-    # Tasks write no empty parts (each costs as much as a small one), yet every table must be readable.
-    from skav_batch.tables import empty_tables
 
-    write_parts(str(out), "empty", {name: table for name, table in empty_tables().items()
-                                    if not any((out / name).glob("part-*.parquet"))})
-    return summary
+    def execute(to_read: list[str], prefix: str, on_done: Callable[[Task], None]) -> Summary:
+        tasks = [task._replace(name=f"{prefix}-{task.name}") for task in split(to_read, workers, MOST_FILES, MOST_BYTES)]
+        return run_tasks(tasks, kind, str(out), workers, progress, on_done)
+
+    return update(paths, kind, out, execute, full=full, prune=prune, dry_run=dry_run)
 
 
 def write_task(task: Task, columns: dict[str, _columns.Table], out: str) -> None:
     from skav_batch.tables import as_tables
 
-    write_parts(out, task.name, {name: rows for name, rows in as_tables(columns).items() if rows.num_rows})
+    write_parts(out, task.name, as_tables(columns))
 
 
 # A task read and not written yet: its columns and how many of its files failed.
@@ -66,7 +64,7 @@ class Readers:
         self.todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
         for task in tasks:
             self.todo.put(task)
-        self.done: queue.SimpleQueue[Summary | BaseException] = queue.SimpleQueue()
+        self.done: queue.SimpleQueue[tuple[Task, Summary] | BaseException] = queue.SimpleQueue()
         self.loaded, self.stopped = threading.Event(), threading.Event()
         self.kind, self.out = kind, out
         self.threads: list[threading.Thread] = []
@@ -106,10 +104,11 @@ class Readers:
             task, columns, failed = read.pop(0)
             write_task(task, columns, self.out)
             del columns  # before the next reading: its tables need the room
-            self.done.put(Summary(len(task.paths), failed))
+            self.done.put((task, Summary(len(task.paths), failed)))
 
-    def collect(self, tasks: list[Task], progress: bool) -> Summary:
-        """The tasks' summaries added up as they come; raises the error that a thread hands back."""
+    def collect(self, tasks: list[Task], progress: bool, on_done: Callable[[Task], None]) -> Summary:
+        """The tasks' summaries added up as they come, each task handed on once its parts are
+        staged; raises the error that a thread hands back."""
         with tally(sum(len(task.paths) for task in tasks), progress) as counted:
             # Parts are written only once the bar's module is imported: a Ctrl-C that lands
             # during an import can be discarded by the import machinery, and the run go on.
@@ -118,7 +117,8 @@ class Readers:
                 result = self.done.get()
                 if isinstance(result, BaseException):
                     raise result
-                counted.add(result)
+                counted.add(result[1])
+                on_done(result[0])
         return Summary(counted.files, counted.failed)
 
     def stop(self) -> None:
@@ -129,7 +129,8 @@ class Readers:
             thread.join(max(0.0, deadline - time.monotonic()))
 
 
-def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool) -> Summary:
+def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: bool,
+              on_done: Callable[[Task], None]) -> Summary:
     """Runs the tasks on threads that start reading while pyarrow loads, and stops them on any error."""
     readers = Readers(tasks, kind, out)
     readers.start(min(workers, len(tasks)))
@@ -137,7 +138,7 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
 
     import skav_batch.tables  # noqa: F401
     try:
-        return readers.collect(tasks, progress)
+        return readers.collect(tasks, progress, on_done)
     except BaseException:  # Ctrl-C, or a task that could not write its parts
         readers.stop()
         raise

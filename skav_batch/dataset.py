@@ -1,0 +1,296 @@
+"""The output folder as a dataset that grows with the runs: one part of each table per task, and a
+manifest that names the live parts and, for each input file, the part holding its rows and the
+file as it was when read.
+
+A run reads only the files that are new or changed (size, mtime_ns, or the reading: --kind and
+the package's version) and commits now and then, and once at the end:
+1. the tasks' parts, written under hidden names (`.part-*.staged`), are renamed into place;
+   a part that holds rows of files read again (or pruned) is rewritten without them;
+2. the manifest is replaced (written, synced, renamed over the old one): the commit point;
+3. the parts it no longer names are removed.
+Whatever moment a run dies, the manifest names the old parts or the new ones; the next run (or any
+run's end) removes what the manifest does not name, and reads only what is left to read. A lock
+file keeps a second writer out.
+"""
+
+from __future__ import annotations
+
+import fcntl
+import json
+import os
+import time
+from collections.abc import Callable, Iterator
+from contextlib import contextmanager
+from pathlib import Path
+from typing import TYPE_CHECKING, NamedTuple
+
+from skav_batch import _columns
+from skav_batch.parts import SetupError, part_name, staged_name, write_parts
+from skav_batch.read import label
+from skav_batch.tasks import Summary, Task
+from skav_batch.version import package_version
+
+if TYPE_CHECKING:
+    from skav_batch.read import Kind
+    from skav_batch.tables import Tables
+
+STATE = "_skav"  # beside the table folders; readers of a table folder never look here
+MANIFEST = "manifest.parquet"
+EMPTY = "empty"  # the part of every table while the dataset holds no file
+COMMIT_SECONDS = 5.0
+
+
+class Entry(NamedTuple):
+    part: str
+    bytes: int | None
+    mtime_ns: int | None
+    reading: str  # the --kind and package version it was read with
+
+
+class Manifest(NamedTuple):
+    files: dict[str, Entry]  # by the file column's value
+    parts: list[str]  # live part names, the same in every table
+
+
+class Plan(NamedTuple):
+    """The files found, sorted by what a run does with them (paths as found; gone: labels)."""
+
+    new: list[str]
+    changed: list[str]
+    unchanged: list[str]
+    gone: list[str]
+    stats: dict[str, tuple[int | None, int | None]]  # of the files to read, as planned
+
+
+class Report(NamedTuple):
+    plan: Plan
+    pruned: bool
+    summary: Summary  # of the files read
+
+
+# Reads the files into staged parts, in tasks named from the prefix, and calls back in this
+# thread for each task done; the files read and failed.
+Execute = Callable[[list[str], str, Callable[[Task], None]], Summary]
+
+
+def update(found: list[str], kind: Kind, out: Path, execute: Execute, *, full: bool = False, prune: bool = False,
+           dry_run: bool = False) -> Report:
+    """Brings the dataset under `out` up to date with the files found; raises SetupError before
+    anything is changed. With dry_run, only says what a run would do."""
+    if dry_run:
+        return Report(plan(found, load(out), kind, full), prune, Summary(0, 0))
+    with locked(out):
+        manifest = load(out)
+        tidy(out, manifest)
+        planned = plan(found, manifest, kind, full)
+        run = os.urandom(4).hex()
+        committer = Committer(out, manifest, kind, run, planned.stats, set(planned.gone) if prune else set())
+        try:
+            summary = Summary(0, 0)
+            if planned.new or planned.changed:
+                summary = execute(planned.new + planned.changed, run, committer.add)
+            committer.commit()
+        finally:
+            tidy(out, committer.manifest)
+    return Report(planned, prune, summary)
+
+
+def on_disk(path: str) -> tuple[int | None, int | None]:
+    try:
+        status = os.stat(path)
+    except (OSError, ValueError):
+        return None, None  # read all the same: its failure row says why
+    return status.st_size, status.st_mtime_ns
+
+
+def reading_of(kind: Kind) -> str:
+    return f"{kind} {package_version()}"
+
+
+def load(out: Path) -> Manifest:
+    """The committed state; empty for a folder without one (parts there are then an earlier
+    format's, and are replaced)."""
+    path = out / STATE / MANIFEST
+    if not path.exists():
+        return Manifest({}, [])
+    import pyarrow.parquet as pq
+
+    table = pq.read_table(path)
+    columns = table.to_pydict()
+    files = {file: Entry(*entry) for file, *entry in
+             zip(columns["file"], columns["part"], columns["bytes"], columns["mtime_ns"], columns["reading"])}
+    return Manifest(files, json.loads((table.schema.metadata or {})[b"skav_rs.parts"]))
+
+
+def save(out: Path, manifest: Manifest) -> None:
+    """Replaces the manifest atomically and durably: the commit point."""
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    entries = list(manifest.files.items())
+    table = pa.table({
+        "file": pa.array([file for file, _ in entries], pa.string()),
+        "part": pa.array([entry.part for _, entry in entries], pa.string()),
+        "bytes": pa.array([entry.bytes for _, entry in entries], pa.int64()),
+        "mtime_ns": pa.array([entry.mtime_ns for _, entry in entries], pa.int64()),
+        "reading": pa.array([entry.reading for _, entry in entries], pa.string()),
+    }).replace_schema_metadata({b"skav_rs.parts": json.dumps(manifest.parts).encode()})
+    folder = out / STATE
+    temporary = folder / f".{MANIFEST}.{os.getpid()}.tmp"
+    pq.write_table(table, temporary, compression="zstd")
+    sync(temporary)
+    os.replace(temporary, folder / MANIFEST)
+    sync(folder)
+
+
+def sync(path: Path) -> None:
+    descriptor = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(descriptor)
+    finally:
+        os.close(descriptor)
+
+
+def plan(found: list[str], manifest: Manifest, kind: Kind, full: bool) -> Plan:
+    reading = reading_of(kind)
+    new, changed, unchanged = [], [], []
+    stats: dict[str, tuple[int | None, int | None]] = {}
+    for path in found:
+        entry = manifest.files.get(label(path))
+        stat = on_disk(path)
+        if entry is not None and not full and entry.reading == reading and (entry.bytes, entry.mtime_ns) == stat:
+            unchanged.append(path)
+            continue
+        (new if entry is None else changed).append(path)
+        stats[path] = stat
+    labels = {label(path) for path in found}
+    return Plan(new, changed, unchanged, [file for file in manifest.files if file not in labels], stats)
+
+
+@contextmanager
+def locked(out: Path) -> Iterator[None]:
+    """Holds the folder's lock for the run; a second writer gets a SetupError and changes nothing.
+    The lock goes with the process, however it ends."""
+    try:
+        (out / STATE).mkdir(parents=True, exist_ok=True)
+        descriptor = os.open(out / STATE / "lock", os.O_RDWR | os.O_CREAT, 0o644)
+    except OSError as error:
+        raise SetupError(f"cannot write tables to {out}: {error.strerror or error}") from error
+    try:
+        try:
+            fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise SetupError(f"{out} is being written by another skav-rs tables; try again when it is done") from None
+        yield
+    finally:
+        os.close(descriptor)
+
+
+def tidy(out: Path, manifest: Manifest) -> None:
+    """Removes what the manifest does not name: parts of runs that died, staged and temporary files."""
+    live = {part_name(part) for part in manifest.parts}
+    for name in _columns.TABLES:
+        folder = out / name
+        folder.mkdir(parents=True, exist_ok=True)
+        for path in folder.iterdir():
+            if (path.name.startswith("part-") and path.name.endswith(".parquet") and path.name not in live) or \
+                    path.name.startswith(".part-"):
+                path.unlink(missing_ok=True)
+    for path in (out / STATE).glob(f".{MANIFEST}.*.tmp"):
+        path.unlink(missing_ok=True)
+
+
+class Committer:
+    """Takes the tasks as they finish and commits them, every COMMIT_SECONDS and at the end."""
+
+    def __init__(self, out: Path, manifest: Manifest, kind: Kind, run: str, stats: dict[str, tuple[int | None, int | None]],
+                 removed: set[str]) -> None:
+        self.out, self.manifest, self.run = out, manifest, run
+        self.reading = reading_of(kind)
+        self.stats = stats  # of the files to read, by path, when they were planned
+        self.removed = set(removed)  # labels whose rows go at the next commit (pruned files)
+        self.done: list[Task] = []
+        self.rewrites = 0
+        self.last = time.monotonic()
+
+    def add(self, task: Task) -> None:
+        """A task whose parts are staged: committed with the next commit."""
+        self.done.append(task)
+        if time.monotonic() - self.last >= COMMIT_SECONDS:
+            self.commit()
+
+    def commit(self) -> None:
+        if not self.done and not self.removed and self.manifest.parts:
+            return  # nothing to change
+        files = dict(self.manifest.files)
+        replaced = set(self.removed)
+        for task in self.done:
+            for path in task.paths:
+                replaced.add(file := label(path))
+                files[file] = Entry(task.name, *self.stats[path], self.reading)
+        # Parts holding rows of files read again or pruned are rewritten without them.
+        touched = {self.manifest.files[file].part for file in replaced if file in self.manifest.files}
+        rewritten = {part: self.rewrite(part, replaced) for part in touched}
+        for file, entry in self.manifest.files.items():
+            if entry.part in touched and file not in replaced:
+                files[file] = entry._replace(part=rewritten[entry.part])
+        for file in self.removed:
+            files.pop(file, None)
+        parts = [part for part in self.manifest.parts if part not in touched and part != EMPTY]
+        parts += [*rewritten.values(), *(task.name for task in self.done)]
+        if not parts:  # every table has a part, also without rows
+            parts = [EMPTY]
+            if EMPTY not in self.manifest.parts:
+                from skav_batch.tables import empty_tables
+
+                write_parts(str(self.out), EMPTY, empty_tables())
+        for part in parts:
+            if part not in self.manifest.parts:
+                self.publish(part)
+        old = self.manifest
+        self.manifest = Manifest(files, parts)
+        save(self.out, self.manifest)
+        for part in old.parts:
+            if part not in parts:
+                for name in _columns.TABLES:
+                    (self.out / name / part_name(part)).unlink(missing_ok=True)
+        self.done, self.removed, self.last = [], set(), time.monotonic()
+
+    def rewrite(self, part: str, removed: set[str]) -> str:
+        import pyarrow as pa
+        import pyarrow.compute as pc
+        import pyarrow.parquet as pq
+
+        self.rewrites += 1
+        name = f"{self.run}-r{self.rewrites:06d}"
+        drop = pa.array(sorted(removed), pa.string())
+        tables = {table: pq.read_table(self.out / table / part_name(part)) for table in _columns.TABLES}
+        write_parts(str(self.out), name, {table: rows.filter(pc.invert(pc.is_in(rows["file"], drop)))
+                                          for table, rows in tables.items()})
+        return name
+
+    def publish(self, part: str) -> None:
+        """Staged parts take their place; synced first, so that the manifest never names a part
+        that a crash could leave empty."""
+        for name in _columns.TABLES:
+            staged = self.out / name / staged_name(part)
+            sync(staged)
+            os.replace(staged, self.out / name / part_name(part))
+        for name in _columns.TABLES:
+            sync(self.out / name)
+
+
+def is_dataset(path: str | os.PathLike[str]) -> bool:
+    return (Path(path) / STATE / MANIFEST).is_file()
+
+
+def read(out: Path) -> Tables:
+    """The committed tables of the dataset: the parts its manifest names, in their order."""
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    from skav_batch.tables import SCHEMAS
+
+    parts = load(out).parts
+    return {name: pa.concat_tables([pq.read_table(out / name / part_name(part), schema=SCHEMAS[name]) for part in parts])
+            if parts else SCHEMAS[name].empty_table() for name in _columns.TABLES}
