@@ -35,7 +35,7 @@ def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]]
 
     if isinstance(paths, (str, os.PathLike)):  # one path, not the characters of one
         paths = [paths]
-    paths = [os.fspath(path) for path in paths]
-    if len(paths) == 1 and dataset.is_dataset(paths[0]):
-        return dataset.read(Path(paths[0]))
-    return read_files(find_files(paths, pattern), kind, workers)
+    names = [os.fspath(path) for path in paths]
+    if len(names) == 1 and dataset.is_dataset(names[0]):
+        return dataset.read(Path(names[0]))
+    return read_files(find_files(names, pattern), kind, workers)

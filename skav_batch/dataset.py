@@ -153,7 +153,9 @@ def sync(path: Path) -> None:
 
 def plan(found: list[str], manifest: Manifest, kind: Kind, full: bool) -> Plan:
     reading = reading_of(kind)
-    new, changed, unchanged = [], [], []
+    new: list[str] = []
+    changed: list[str] = []
+    unchanged: list[str] = []
     stats: dict[str, tuple[int | None, int | None]] = {}
     for path in found:
         entry = manifest.files.get(label(path))
