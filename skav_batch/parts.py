@@ -31,6 +31,15 @@ def unique() -> str:
     return os.urandom(16).hex()
 
 
+def sync(path: str | os.PathLike[str]) -> None:
+    """Waits until the file (or folder) is on disk."""
+    descriptor = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(descriptor)
+    finally:
+        os.close(descriptor)
+
+
 def staged_name(task: str) -> str:
     return f".{part_name(task)}.staged"
 
@@ -55,5 +64,6 @@ def write_parts(out: str, task: str, tables: Tables) -> None:
         texts = [field.name for field in rows.schema if field.type == pa.string()]
         pq.write_table(rows.replace_schema_metadata(part_metadata(name)), temporary, compression="zstd",
                        use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
+        sync(temporary)  # here, in the thread that wrote it: a commit then only renames
         os.replace(temporary, staged)
 

@@ -10,7 +10,7 @@ import fnmatch
 import os
 import stat
 import tempfile
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
 from pathlib import Path
 from typing import TYPE_CHECKING, Literal, NamedTuple
 
@@ -197,7 +197,10 @@ def find_files(paths: Iterable[str], pattern: str) -> list[str]:
     found: dict[str, None] = {}
     for path in paths:
         if os.path.isdir(path):
-            matches = sorted(os.path.relpath(match, path) for match in below(Path(path), pattern) if match.is_file())
+            if "/" in pattern:  # a pattern of folders and names: as pathlib matches it
+                matches = sorted(os.path.relpath(match, path) for match in Path(path).rglob(pattern) if match.is_file())
+            else:
+                matches = sorted(files_below(path, "", pattern))
             found.update((os.path.join(path, match), None) for match in matches)
         elif os.path.lexists(path):
             found[path] = None
@@ -206,8 +209,14 @@ def find_files(paths: Iterable[str], pattern: str) -> list[str]:
     return list(found)
 
 
-def below(folder: Path, pattern: str) -> Iterable[Path]:
-    if "/" in pattern:  # a pattern of folders and names: as pathlib matches it
-        return folder.rglob(pattern)
-    return (match for match in folder.rglob("*")
-            if fnmatch.fnmatchcase(match.name, pattern) or fnmatch.fnmatchcase(plain_name(match.name), pattern))
+def files_below(folder: str, relative: str, pattern: str) -> Iterator[str]:
+    """The files below `folder` whose name, or plain name, matches; paths relative to it. Links to
+    folders are not followed, as pathlib's search does not follow them."""
+    with os.scandir(os.path.join(folder, relative) if relative else folder) as entries:
+        for entry in entries:
+            name = os.path.join(relative, entry.name) if relative else entry.name
+            if entry.is_dir(follow_symlinks=False):
+                yield from files_below(folder, name, pattern)
+            elif (fnmatch.fnmatchcase(entry.name, pattern) or fnmatch.fnmatchcase(plain_name(entry.name), pattern)) \
+                    and entry.is_file():
+                yield name
