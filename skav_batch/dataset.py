@@ -19,10 +19,10 @@ import fcntl
 import json
 import os
 import time
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Sequence
 from contextlib import contextmanager
 from pathlib import Path
-from typing import TYPE_CHECKING, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
 from skav_batch import _columns
 from skav_batch.parts import SetupError, part_name, staged_name, sync, write_parts
@@ -31,6 +31,8 @@ from skav_batch.tasks import Summary, Task
 from skav_batch.version import package_version
 
 if TYPE_CHECKING:
+    import pyarrow as pa
+
     from skav_batch.read import Kind
     from skav_batch.tables import Tables
 
@@ -40,16 +42,13 @@ EMPTY = "empty"  # the part of every table while the dataset holds no file
 COMMIT_SECONDS = 5.0
 
 
-class Entry(NamedTuple):
-    part: str
-    bytes: int | None
-    mtime_ns: int | None
-    reading: str  # the --kind and package version it was read with
-
-
 class Manifest(NamedTuple):
-    files: dict[str, Entry]  # by the file column's value
-    parts: list[str]  # live part names, the same in every table
+    """The committed state: a row for each file (file, part, bytes, mtime_ns, reading), held as
+    Arrow columns (a million files take a few tens of MB), and the live part names, the same in
+    every table."""
+
+    table: pa.Table | None  # none before the first commit
+    parts: list[str]
 
 
 class Plan(NamedTuple):
@@ -107,34 +106,32 @@ def reading_of(kind: Kind) -> str:
     return f"{kind} {package_version()}"
 
 
+def manifest_schema() -> pa.Schema:
+    import pyarrow as pa
+
+    fields: list[pa.Field[Any]] = [pa.field("file", pa.string()), pa.field("part", pa.string()),
+                                   pa.field("bytes", pa.int64()), pa.field("mtime_ns", pa.int64()),
+                                   pa.field("reading", pa.string())]
+    return pa.schema(fields)
+
+
 def load(out: Path) -> Manifest:
     """The committed state; empty for a folder without one (parts there are then an earlier
     format's, and are replaced)."""
     path = out / STATE / MANIFEST
     if not path.exists():
-        return Manifest({}, [])
+        return Manifest(None, [])
     import pyarrow.parquet as pq
 
     table = pq.ParquetFile(path).read()  # not read_table: its dataset layer takes a tenth of a second to load
-    columns = table.to_pydict()
-    files = {file: Entry(*entry) for file, *entry in
-             zip(columns["file"], columns["part"], columns["bytes"], columns["mtime_ns"], columns["reading"])}
-    return Manifest(files, json.loads((table.schema.metadata or {})[b"skav_rs.parts"]))
+    return Manifest(table.replace_schema_metadata(None), json.loads((table.schema.metadata or {})[b"skav_rs.parts"]))
 
 
-def save(out: Path, manifest: Manifest) -> None:
+def save(out: Path, table: pa.Table, parts: list[str]) -> None:
     """Replaces the manifest atomically and durably: the commit point."""
-    import pyarrow as pa
     import pyarrow.parquet as pq
 
-    entries = list(manifest.files.items())
-    table = pa.table({
-        "file": pa.array([file for file, _ in entries], pa.string()),
-        "part": pa.array([entry.part for _, entry in entries], pa.string()),
-        "bytes": pa.array([entry.bytes for _, entry in entries], pa.int64()),
-        "mtime_ns": pa.array([entry.mtime_ns for _, entry in entries], pa.int64()),
-        "reading": pa.array([entry.reading for _, entry in entries], pa.string()),
-    }).replace_schema_metadata({b"skav_rs.parts": json.dumps(manifest.parts).encode()})
+    table = table.replace_schema_metadata({b"skav_rs.parts": json.dumps(parts).encode()})
     folder = out / STATE
     temporary = folder / f".{MANIFEST}.{os.getpid()}.tmp"
     pq.write_table(table, temporary, compression="zstd")
@@ -144,21 +141,27 @@ def save(out: Path, manifest: Manifest) -> None:
 
 
 def plan(found: list[str], manifest: Manifest, kind: Kind, full: bool) -> Plan:
-    reading = reading_of(kind)
-    new: list[str] = []
-    changed: list[str] = []
-    unchanged: list[str] = []
-    stats: dict[str, tuple[int | None, int | None]] = {}
-    for path in found:
-        entry = manifest.files.get(label(path))
-        stat = on_disk(path)
-        if entry is not None and not full and entry.reading == reading and (entry.bytes, entry.mtime_ns) == stat:
-            unchanged.append(path)
-            continue
-        (new if entry is None else changed).append(path)
-        stats[path] = stat
-    labels = {label(path) for path in found}
-    return Plan(new, changed, unchanged, [file for file in manifest.files if file not in labels], stats)
+    """Sorts the files found by what a run does with them: the manifest's columns are compared
+    with the files on disk in Arrow, so that a large dataset costs no Python object per file."""
+    stats = {path: on_disk(path) for path in found}
+    if manifest.table is None or not len(manifest.table):  # a first run: pyarrow need not load before the threads start
+        return Plan(list(found), [], [], [], stats)
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    table = manifest.table
+    labels = pa.array([label(path) for path in found], pa.string())
+    rows = pc.index_in(labels, value_set=table["file"])
+    same = pc.and_kleene(pc.equal(pc.take(table["reading"], rows), pa.scalar(reading_of(kind))), pc.and_kleene(
+        pc.equal(pc.take(table["bytes"], rows), pa.array([stat[0] for stat in stats.values()], pa.int64())),
+        pc.equal(pc.take(table["mtime_ns"], rows), pa.array([stat[1] for stat in stats.values()], pa.int64()))))
+    known, unchanged = pc.is_valid(rows).to_pylist(), cast("pa.Array[Any]", pc.fill_null(same, pa.scalar(False))).to_pylist()
+    sorted_: dict[str, list[str]] = {"new": [], "changed": [], "unchanged": []}
+    for path, is_known, is_same in zip(found, known, unchanged):
+        sorted_["new" if not is_known else "unchanged" if is_same and not full else "changed"].append(path)
+    gone = table["file"].filter(pc.invert(pc.is_in(table["file"], value_set=labels)))
+    return Plan(sorted_["new"], sorted_["changed"], sorted_["unchanged"], cast(list[str], gone.to_pylist()),
+                {path: stats[path] for path in sorted_["new"] + sorted_["changed"]})
 
 
 @contextmanager
@@ -214,24 +217,28 @@ class Committer:
             self.commit()
 
     def commit(self) -> None:
+        import pyarrow as pa
+        import pyarrow.compute as pc
+
         if not self.done and not self.removed and self.manifest.parts:
             return  # nothing to change
-        files = dict(self.manifest.files)
-        replaced = set(self.removed)
-        for task in self.done:
-            for path in task.paths:
-                replaced.add(file := label(path))
-                files[file] = Entry(task.name, *self.stats[path], self.reading)
+        table = self.manifest.table if self.manifest.table is not None else manifest_schema().empty_table()
+        read = [(label(path), task.name, *self.stats[path]) for task in self.done for path in task.paths]
+        gone = pa.array(sorted(self.removed | {row[0] for row in read}), pa.string())
+        leaving = pc.is_in(table["file"], value_set=gone)
         # Parts holding rows of files read again or pruned are rewritten without them.
-        touched = {self.manifest.files[file].part for file in replaced if file in self.manifest.files}
-        rewritten = {part: self.rewrite(part, replaced) for part in touched}
-        for file, entry in self.manifest.files.items():
-            if entry.part in touched and file not in replaced:
-                files[file] = entry._replace(part=rewritten[entry.part])
-        for file in self.removed:
-            files.pop(file, None)
+        touched = cast(list[str], pc.unique(table.filter(leaving)["part"]).to_pylist())
+        rewritten = [self.rewrite(part, gone) for part in touched]
+        kept = table.filter(pc.invert(leaving))
+        moved = pc.index_in(kept["part"], value_set=pa.array(touched, pa.string()))
+        kept = kept.set_column(1, "part", pc.if_else(pc.is_valid(moved), pc.take(pa.array(rewritten, pa.string()), moved),
+                                                    kept["part"]))
+        columns: list[Sequence[object]] = [list(column) for column in zip(*read)] if read else [[], [], [], []]
+        added = pa.table([pa.array(columns[0], pa.string()), pa.array(columns[1], pa.string()),
+                          pa.array(columns[2], pa.int64()), pa.array(columns[3], pa.int64()),
+                          pa.array([self.reading] * len(read), pa.string())], schema=manifest_schema())
         parts = [part for part in self.manifest.parts if part not in touched and part != EMPTY]
-        parts += [*rewritten.values(), *(task.name for task in self.done)]
+        parts += [*rewritten, *(task.name for task in self.done)]
         if not parts:  # every table has a part, also without rows
             parts = [EMPTY]
             if EMPTY not in self.manifest.parts:
@@ -244,22 +251,22 @@ class Committer:
         for name in _columns.TABLES:
             sync(self.out / name)
         old = self.manifest
-        self.manifest = Manifest(files, parts)
-        save(self.out, self.manifest)
+        committed = pa.concat_tables([kept, added])
+        save(self.out, committed, parts)
+        self.manifest = Manifest(committed, parts)
         for part in old.parts:
             if part not in parts:
                 for name in _columns.TABLES:
                     (self.out / name / part_name(part)).unlink(missing_ok=True)
         self.done, self.removed, self.last = [], set(), time.monotonic()
 
-    def rewrite(self, part: str, removed: set[str]) -> str:
-        import pyarrow as pa
+    def rewrite(self, part: str, drop: pa.Array[Any]) -> str:
+        """A copy of a part without the rows of the files in `drop`, staged under a new name."""
         import pyarrow.compute as pc
         import pyarrow.parquet as pq
 
         self.rewrites += 1
         name = f"{self.run}-r{self.rewrites:06d}"
-        drop = pa.array(sorted(removed), pa.string())
         tables = {table: pq.read_table(self.out / table / part_name(part)) for table in _columns.TABLES}
         write_parts(str(self.out), name, {table: rows.filter(pc.invert(pc.is_in(rows["file"], drop)))
                                           for table, rows in tables.items()})
