@@ -25,7 +25,7 @@ __all__ = ["read_tables"]
 
 def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]], kind: Kind = "auto",
                 pattern: str = "*.out", workers: int | None = None) -> dict[str, pa.Table]:
-    """The five tables (soc_states, soc_elements, orbitals, orbital_contributions, failures) of
+    """The six tables (soc_states, soc_elements, orbitals, orbital_contributions, failures, files) of
     the files, and of the files matching `pattern` below folders, read by `workers` threads
     (default: one per core). Needs the batch extra."""
     from skav_batch.local import read_files  # pyarrow only here: the package imports without it

@@ -84,7 +84,7 @@ def parser() -> argparse.ArgumentParser:
     as_json.add_argument("files", nargs="+", metavar="FILE")
     tables = commands.add_parser("tables", help="Parquet tables of many files")
     tables.add_argument("paths", nargs="+", metavar="PATH", help="files, and folders to search")
-    tables.add_argument("--out", type=Path, required=True, metavar="DIR", help="folder for the five tables")
+    tables.add_argument("--out", type=Path, required=True, metavar="DIR", help="folder for the six tables")
     tables.add_argument("--pattern", default="*.out", metavar="GLOB", help="file names in folders (default: *.out)")
     tables.add_argument("--workers", type=positive, metavar="N",
                         help="files read at once: threads of this process, or with --scheduler local, worker "

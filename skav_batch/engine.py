@@ -35,7 +35,7 @@ MOST_BYTES = 256 << 20
 
 
 def read_task(task: Task, kind: Kind, out: str, cwd: str) -> Summary:
-    """Runs on a worker: reads the task's files and writes its five part files."""
+    """Runs on a worker: reads the task's files and writes its six part files."""
     # Opened relative to the client's folder; the tables keep the paths as found.
     tables, failed = read_columns(task.paths, kind, cwd)
     write_parts(out, task.name, tables)
@@ -64,7 +64,7 @@ def connect(scheduler: str, workers: int | None) -> Iterator[Client]:
 
 def run(paths: list[str], kind: Kind, out: Path, *, scheduler: str, workers: int | None = None,
         progress: bool = True) -> Summary:
-    """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
+    """Reads the files into the six tables under `out`; raises SetupError before any file is read."""
     prepare(out)
     if not paths:  # no cluster needed, yet every table must be readable
         write_parts(str(out), "empty", empty_tables())

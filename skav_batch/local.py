@@ -32,7 +32,7 @@ GRACE_SECONDS = 0.5
 
 
 def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True) -> Summary:
-    """Reads the files into the five tables under `out`; raises SetupError before any file is read."""
+    """Reads the files into the six tables under `out`; raises SetupError before any file is read."""
     prepare(out)
     workers = worker_count(workers)
     try:
@@ -144,7 +144,7 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
 
 
 def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
-    """The five tables of the files, in memory, read by `workers` threads (default: one per core)."""
+    """The six tables of the files, in memory, read by `workers` threads (default: one per core)."""
     from concurrent.futures import ThreadPoolExecutor
 
     import pyarrow as pa

@@ -1,4 +1,4 @@
-"""The output folder: five table folders of part files, one part of each table per task.
+"""The output folder: six table folders of part files, one part of each table per task.
 
 A part is written to a temporary dot file and renamed into place, so a reader of the folder
 never sees half a part, and a task that runs again replaces its parts.
