@@ -1,5 +1,5 @@
 // libFuzzer target: any bytes as a file's content, read for each kind in turn into the same
-// five tables (batches of a size the input picks), exported and read back through the Arrow C
+// six tables (batches of a size the input picks), exported and read back through the Arrow C
 // interfaces. The rows must be those of tables filled straight from the parsers' records (the
 // walk over records is checked against the module's results by the Python suite), and each
 // failure a row; sanitizers catch a read outside a buffer, a leak, a second release.
@@ -35,6 +35,9 @@ std::string cell(const char* format, const ArrowArray& array, int64_t i) {
         case 'f': return 'f' + std::to_string(std::bit_cast<uint32_t>(value_at<float>(array, i)));
         case 'C': return std::to_string(value_at<uint8_t>(array, i));
         case 'c': return std::to_string(value_at<int8_t>(array, i));
+        case 'L': return std::to_string(value_at<uint64_t>(array, i));
+        case 'l': return std::to_string(value_at<int64_t>(array, i));
+        case 'b': return std::to_string((value_at<uint8_t>(array, i / 8) >> (i % 8)) & 1);
     }
     const auto* offsets = static_cast<const int32_t*>(array.buffers[1]);
     check(0 <= offsets[i] && offsets[i] <= offsets[i + 1], "offsets out of order");
@@ -87,6 +90,16 @@ std::vector<Rows> read_tables(const columns::Tables& tables, size_t limit) {
     return result;
 }
 
+// The field after the first "Program Version", found by a plain search.
+std::optional<std::string_view> reference_version(std::string_view bytes) {
+    size_t at = bytes.find(parsers::headings::kProgramVersion);
+    if (at == bytes.npos) return std::nullopt;
+    std::string_view rest = bytes.substr(at + parsers::headings::kProgramVersion.size());
+    std::optional<std::string_view> field = parsers::Fields(rest.substr(0, rest.find('\n'))).next();
+    if (field && !fuzz::reference_utf8(reinterpret_cast<const uint8_t*>(field->data()), field->size())) return {};
+    return field;
+}
+
 // Fills `tables` as the reader should, from the parsers' own records and failures; whether
 // the file has a failure row.
 bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables) {
@@ -97,18 +110,30 @@ bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables)
     bool casscf = kind == Kind::CASSCF || (kind == Kind::Auto && bytes.find(parsers::headings::kComposition) != bytes.npos);
     if (!tddft && !casscf) tables.add_failure(kFile, {"auto", "NoSection", "", std::nullopt});
     bool failed = !tddft && !casscf;
+    uint32_t states = 0, orbitals = 0;
     bool utf8 = fuzz::reference_utf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     for (bool is_tddft : {true, false}) {
         if (!(is_tddft ? tddft : casscf)) continue;
         try {
             if (!utf8) core::fail("not UTF-8");
-            if (is_tddft) tables.add_tddft(kFile, parsers::tddft::parse_tddft(bytes));
-            else if (auto output = parsers::casscf::parse_casscf(bytes)) tables.add_casscf(kFile, *output);
+            if (is_tddft) {
+                auto output = parsers::tddft::parse_tddft(bytes);
+                tables.add_tddft(kFile, output);
+                states = uint32_t(output.soc_matrix.eigenvectors.size());
+            } else if (auto output = parsers::casscf::parse_casscf(bytes)) {
+                tables.add_casscf(kFile, *output);
+                orbitals = uint32_t(output->orbital_contributions.size());
+            }
         } catch (const core::CheckFailure&) {
             tables.add_failure(kFile, {is_tddft ? "tddft" : "casscf", "PanicException", "", "a note"});
             failed = true;
         }
     }
+    constexpr std::string_view kRan[] = {"", "casscf", "tddft", "tddft,casscf"};
+    std::string_view ran = kRan[2 * tddft + casscf];
+    tables.add_file(kFile, {.kind = ran.empty() ? std::nullopt : std::optional(ran),
+                            .program_version = reference_version(bytes), .soc_states = states, .orbitals = orbitals,
+                            .failed = failed});
     return failed;
 }
 

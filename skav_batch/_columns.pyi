@@ -15,11 +15,14 @@ class Table:
         """The record batches, as a PyCapsule named "arrow_array_stream"; ``requested_schema`` is not looked at."""
 
 def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddft", "casscf"],
-         contents: Sequence[Buffer | str | None] | None = None) -> tuple[dict[str, Table], int]:
-    """The tables soc_states, soc_elements, orbitals, orbital_contributions and failures of the files
-    at ``paths``, named by ``files`` in their file column, and how many files have a failure row.
-    ``contents``: for each file None (read from its path), its content (e.g. decompressed), or
-    why its content could not be had (a DecompressionError row)."""
+         contents: Sequence[Buffer | str | None] | None = None,
+         stats: Sequence[tuple[int, int, str | None] | None] | None = None) -> tuple[dict[str, Table], int]:
+    """The tables soc_states, soc_elements, orbitals, orbital_contributions, failures and files of
+    the files at ``paths``, named by ``files`` in their file column, and how many files have a
+    failure row. ``contents``: for each file None (read from its path), its content (e.g.
+    decompressed), or why its content could not be had (a DecompressionError row). ``stats``: for
+    each file None, or (bytes, mtime_ns, compression) for its files row in place of what the
+    reader finds."""
 
 def quoted(text: str, /) -> str:
     """``text`` in double quotes, escaped as the notes of failures write it (e.g. the path they name)."""

@@ -72,13 +72,23 @@ _DECOMPRESSORS: dict[str, Callable[[], Callable[[bytes], bytes]]] = {
 _loaded: dict[str, Callable[[bytes], bytes]] = {}
 
 
+def read_packed(path: str) -> tuple[bytes, os.stat_result]:
+    """A compressed file's bytes, and its status when it was opened. Raises OSError."""
+    with open(path, "rb") as file:
+        return file.read(), os.fstat(file.fileno())
+
+
 def decompress(path: str, compression: str) -> bytes:
     """The whole content of a compressed file. Raises OSError if it cannot be read, and
     DecompressionError if it is truncated or corrupt."""
+    return unpack(read_packed(path)[0], compression)
+
+
+def unpack(data: bytes, compression: str) -> bytes:
+    """The content of a compressed file's bytes. Raises DecompressionError if they are truncated
+    or corrupt."""
     if compression not in _loaded:
         _loaded[compression] = _DECOMPRESSORS[compression]()
-    with open(path, "rb") as file:
-        data = file.read()
     try:
         return _loaded[compression](data)
     except EOFError as error:  # truncated: the stream ends with the data

@@ -145,7 +145,7 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
 
 
 def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
-    """The five tables of the files, in memory, read by `workers` threads (default: one per core)."""
+    """The six tables of the files, in memory, read by `workers` threads (default: one per core)."""
     from concurrent.futures import ThreadPoolExecutor
 
     import pyarrow as pa

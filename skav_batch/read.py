@@ -16,7 +16,7 @@ from typing import TYPE_CHECKING, Literal, NamedTuple
 
 import skav_rs
 from skav_batch import _columns
-from skav_batch.compressed import DecompressionError, compression_of, decompress, plain_name
+from skav_batch.compressed import DecompressionError, compression_of, decompress, plain_name, read_packed, unpack
 
 if TYPE_CHECKING:
     from skav_rs import CASSCFResult, TDDFTResult
@@ -160,28 +160,38 @@ def read_with_module(path: str, parsers: list[Parser], kind: Kind) -> Results:
 
 
 def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[dict[str, _columns.Table], int]:
-    """The five tables of the files as the native reader hands them over, and how many files failed.
+    """The six tables of the files as the native reader hands them over, and how many files failed.
     Relative paths are opened from `cwd` (default: the current folder); the tables hold them as given."""
     opened = paths if cwd is None else [os.path.join(cwd, path) for path in paths]
-    return _columns.read(opened, [label(path) for path in paths], kind, contents_of(opened))
+    return _columns.read(opened, [label(path) for path in paths], kind, *contents_of(opened))
 
 
-def contents_of(paths: list[str]) -> list[bytes | str | None] | None:
-    """For the native reader: the content of each compressed file, or why it could not be had;
-    None where the reader opens the file itself (also a compressed one that cannot be opened or
-    is no regular file: the reader's own row says why). None when no file is compressed."""
+Stat = tuple[int, int, str]  # a compressed file's size, mtime_ns and compression, for its files row
+
+
+def contents_of(paths: list[str]) -> tuple[list[bytes | str | None], list[Stat | None]] | tuple[None, None]:
+    """For the native reader: the content of each compressed file, or why it could not be had,
+    and its stat; None where the reader opens the file itself (also a compressed one that cannot
+    be opened or is no regular file: the reader's own row says why). None when no file is compressed."""
     if not any(compression_of(path) for path in paths):
-        return None
-    contents: list[bytes | str | None] = []
-    for path in paths:
-        compression = compression_of(path)
-        try:
-            contents.append(decompress(path, compression) if compression and irregular(path) is None else None)
-        except DecompressionError as error:
-            contents.append(str(error))
-        except OSError:
-            contents.append(None)
-    return contents
+        return None, None
+    given = [content_of(path) for path in paths]
+    return [content for content, _ in given], [stat for _, stat in given]
+
+
+def content_of(path: str) -> tuple[bytes | str | None, Stat | None]:
+    compression = compression_of(path)
+    if compression is None or irregular(path) is not None:
+        return None, None
+    try:
+        data, status = read_packed(path)
+    except OSError:
+        return None, None
+    stat = (status.st_size, status.st_mtime_ns, compression)
+    try:
+        return unpack(data, compression), stat
+    except DecompressionError as error:
+        return str(error), stat
 
 
 def label(path: str) -> str:

@@ -1,4 +1,4 @@
-"""The five tables and their typed Arrow columns, read by the native column reader.
+"""The six tables and their typed Arrow columns, read by the native column reader.
 
 The reader runs the same parsers as skav_rs but builds the columns without a Python object per
 value, and hands them over without a copy (the Arrow PyCapsule interface).
@@ -32,6 +32,8 @@ SCHEMAS: dict[str, pa.Schema] = {
     "orbital_contributions": schema(file=FILE, orbital=POSITION, row=POSITION, atom_nr=pa.uint32(), element=TEXT,
                                     orbital_type=TEXT, contribution=FLOAT),
     "failures": schema(file=FILE, kind=TEXT, error=TEXT, message=TEXT, where=TEXT),
+    "files": schema(file=FILE, bytes=pa.uint64(), mtime_ns=pa.int64(), compression=TEXT, kind=TEXT,
+                    program_version=TEXT, soc_states=pa.uint32(), orbitals=pa.uint32(), failed=pa.bool_()),
 }
 assert tuple(SCHEMAS) == _columns.TABLES
 # Raised for a table whenever its columns change, so that readers of part files can tell.
@@ -46,7 +48,7 @@ def part_metadata(name: str) -> dict[bytes, bytes]:
 
 
 def read_columns(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[Tables, int]:
-    """The five tables of the files, and how many of them failed. Relative paths are opened from
+    """The six tables of the files, and how many of them failed. Relative paths are opened from
     `cwd` (default: the current folder); the tables hold them as given. The interpreter lock is
     released while the files are read, so threads read in parallel."""
     columns, failed = read_native(paths, kind, cwd)
@@ -62,6 +64,9 @@ def empty_tables() -> Tables:
 
 
 def failure_table(file: str, failures: Iterable[Failure]) -> Tables:
-    """The tables of one file that only failed: the other four are empty."""
+    """The tables of one file that only failed: its failures and its files row (no parser ran);
+    the others are empty."""
     rows = [dict(zip(SCHEMAS["failures"].names, [label(file), *failure])) for failure in failures]
-    return {**empty_tables(), "failures": pa.Table.from_pylist(rows, schema=SCHEMAS["failures"])}
+    row = {"file": label(file), "soc_states": 0, "orbitals": 0, "failed": True}  # the other columns null
+    return {**empty_tables(), "failures": pa.Table.from_pylist(rows, schema=SCHEMAS["failures"]),
+            "files": pa.Table.from_pylist([row], schema=SCHEMAS["files"])}

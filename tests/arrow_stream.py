@@ -24,9 +24,14 @@ class Stream(ctypes.Structure):
                 ("get_last_error", c_void_p), ("release", c_void_p), ("private_data", c_void_p)]
 
 
-VALUES = {b"I": ctypes.c_uint32, b"f": ctypes.c_float, b"C": ctypes.c_uint8, b"c": ctypes.c_int8}
+VALUES = {b"I": ctypes.c_uint32, b"f": ctypes.c_float, b"C": ctypes.c_uint8, b"c": ctypes.c_int8,
+          b"L": ctypes.c_uint64, b"l": ctypes.c_int64}
 capsule_pointer = ctypes.pythonapi.PyCapsule_GetPointer
 capsule_pointer.restype, capsule_pointer.argtypes = c_void_p, [ctypes.py_object, c_char_p]
+
+
+def bits_of(buffer):
+    return ctypes.cast(buffer, POINTER(ctypes.c_uint8))
 
 
 def column(format, array):
@@ -35,9 +40,11 @@ def column(format, array):
     if format == b"u":
         offsets = ctypes.cast(data, POINTER(c_int32))
         values = [ctypes.string_at(strings[0] + offsets[i], offsets[i + 1] - offsets[i]).decode() for i in range(n)]
+    elif format == b"b":
+        values = [bool(bits_of(data)[i // 8] >> i % 8 & 1) for i in range(n)]
     else:
         values = ctypes.cast(data, POINTER(VALUES[format]))[:n]
-    bits = ctypes.cast(validity, POINTER(ctypes.c_uint8))
+    bits = bits_of(validity)
     valid = [not validity or bits[i // 8] >> i % 8 & 1 for i in range(n)]
     assert (array.offset, array.n_children, array.null_count) == (0, 0, valid.count(False))
     return [value if is_valid else None for value, is_valid in zip(values, valid)]

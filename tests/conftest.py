@@ -3,6 +3,7 @@ import gc
 import math
 import os
 import pathlib
+import re
 import resource
 import struct
 import sys
@@ -19,6 +20,8 @@ NOT_UTF8 = f'{UNWRAP_ERR}Error {{ kind: InvalidData, message: "stream did not co
 UNDER_ASAN = sys.platform == "linux" and "asan" in pathlib.Path("/proc/self/maps").read_text()
 NAMES = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures"]
 SOC = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n E(cm-1) Weight Real Image : Root Spin Ms\n"
+# Unicode White_Space, which separates the fields of a line.
+WHITE_SPACE = re.compile("[\t-\r \x85\xa0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]+")
 NO_SECTION = 'the file holds neither "SKAV SPIN-ORBIT COUPLING CALCULATION" nor "LOEWDIN ORBITAL-COMPOSITIONS"'
 
 
@@ -86,17 +89,34 @@ def module_rows(path, parsers):
     return rows
 
 
+def program_version(content):
+    """The first field after "Program Version" on the first line that holds those words, if it is UTF-8."""
+    at = content.find(b"Program Version")
+    line = content[at + len(b"Program Version"):].split(b"\n", 1)[0].decode(errors="surrogateescape")
+    field = next((field for field in WHITE_SPACE.split(line) if field), None)
+    try:
+        return None if at < 0 or field is None else field.encode(errors="surrogateescape").decode()
+    except UnicodeDecodeError:
+        return None
+
+
 def assert_columns_hold_module_rows(path):
-    """For each kind, skav_batch._columns reads the file into the rows built from the module's results."""
+    """For each kind, skav_batch._columns reads the file into the rows built from the module's results, and
+    its files row into what those rows, the parsers that ran (none for a name without UTF-8 form: the module
+    refuses it before parsing) and the file itself say."""
     from skav_batch import _columns, read
 
+    status, version = os.stat(path), program_version(pathlib.Path(path).read_bytes())
     for kind in read.KINDS:
         parsers = read.parsers_for(path, kind)
         expected = module_rows(path, parsers)
         expected["failures"] += [] if parsers else [[stored(path), kind, "NoSection", NO_SECTION, None]]
         tables, failed = _columns.read([path], [stored(path)], kind)
-        rows = {name: read_table(table) for name, table in tables.items()}
+        rows = {name: read_table(tables[name]) for name in NAMES}
         assert same(rows, expected) and failed == int(bool(expected["failures"])), (path, kind)
+        ran = ",".join(parsers) if stored(path) == path else ""
+        assert read_table(tables["files"]) == [[stored(path), status.st_size, status.st_mtime_ns, None, ran or None,
+                                                version, len(rows["soc_states"]), len(rows["orbitals"]), failed == 1]]
 
 
 def is_panic(exc):

@@ -74,12 +74,12 @@ def folder(tmp_path_factory):
 def test_tables_hold_the_module_results_field_by_field(folder):
     tables = read_tables([folder])
     assert {name: table.schema for name, table in tables.items()} == SCHEMAS
-    assert {name: sorted(rows) for name, rows in rows_of(tables).items()} == expected_rows(folder, FOLDER)
+    assert {name: sorted(rows_of(tables)[name]) for name in NAMES} == expected_rows(folder, FOLDER)
 
 
 @pytest.mark.parametrize("kind, expected", [
-    pytest.param("casscf", {}, id="casscf-file-without-section-is-in-no-table"),
-    pytest.param("tddft", {"soc_states": 9, "soc_elements": 22}, id="tddft"),
+    pytest.param("casscf", {"files": 1}, id="casscf-file-without-section-is-in-files-only"),
+    pytest.param("tddft", {"soc_states": 9, "soc_elements": 22, "files": 1}, id="tddft"),
 ])
 def test_kind_forces_the_parser(kind, expected):
     tables = read_tables([TDDFT_PATH], kind=kind)
@@ -137,7 +137,7 @@ def skav_rs_tables(*args):
 
 
 def written(out):
-    return {name: pq.read_table(out / name) for name in NAMES}
+    return {name: pq.read_table(out / name) for name in SCHEMAS}
 
 
 @pytest.mark.parametrize("engine", [[], ["--scheduler", "local"]], ids=["threads", "local-cluster"])
@@ -149,6 +149,7 @@ def test_command_writes_the_same_tables(folder, tmp_path, engine):
     assert run.returncode == 1 and "10/10 " in run.stderr and "failed=5" in run.stderr, run.stderr
     tables = rows_of(written(tmp_path))
     assert tables.pop("failures")[-1] == [str(fifo), "auto", "NotARegularFile", "not a regular file: a named pipe", None]
+    assert tables["files"].pop() == [str(fifo), None, None, None, None, None, 0, 0, True]
     assert tables == {name: rows for name, rows in rows_of(read_tables([folder])).items() if name != "failures"}
     assert_parts_are_as_readers_expect(tmp_path, {name: len(rows) for name, rows in rows_of(written(tmp_path)).items()})
 
@@ -161,7 +162,7 @@ def assert_parts_are_as_readers_expect(out, counts):
     duckdb = pytest.importorskip("duckdb")
     database = duckdb.connect()
     assert {name: database.execute(f"select count(*) from read_parquet('{out}/{name}/*.parquet')").fetchall()[0][0]
-            for name in NAMES} == counts
+            for name in counts} == counts
 
 
 @pytest.fixture(scope="module")
@@ -271,4 +272,6 @@ def test_dying_workers_leave_each_file_exactly_once(scheduler, tmp_path):
     assert run.returncode == 1, run.stderr
     expected = expected_rows(folder, {name: entry for name, entry in files.items() if "always" not in name})
     expected["failures"] = [[str(folder / "15dies-always.out"), "auto", "KilledWorker", ANY, None]]
-    assert {name: sorted(rows) for name, rows in rows_of(written(tmp_path / "tables")).items()} == expected
+    tables = {name: sorted(rows) for name, rows in rows_of(written(tmp_path / "tables")).items()}
+    assert [(row[0], row[-1]) for row in tables.pop("files")] == [(str(folder / name), "always" in name) for name in files]
+    assert tables == expected

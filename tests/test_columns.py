@@ -2,6 +2,7 @@
 write_file fixture, its rows equal those built from the module's results for every file the suite writes."""
 
 import errno
+import gzip
 import os
 import socket
 import threading
@@ -14,6 +15,7 @@ import pytest
 from arrow_stream import read_table
 from conftest import NAMES, SOC, UNDER_ASAN, case, growth, os_error, same, stored
 from skav_batch import _columns
+from skav_batch.read import read_native
 
 SAMPLES = sorted(str(path) for path in (Path(__file__).resolve().parent.parent / "samples").glob("*.out"))
 BOTH = b"SKAV SPIN-ORBIT COUPLING CALCULATION\nLOEWDIN ORBITAL-COMPOSITIONS\n"
@@ -21,10 +23,10 @@ NOT_UTF8_NAME = os.fsdecode(b"name-\xff.out")
 
 
 def rows_of(paths, kind="auto"):
-    """The rows of the tables that have any, and how many files failed."""
+    """The rows of the tables that have any (but files), and how many files failed."""
     tables, failed = _columns.read(paths, [stored(path) for path in paths], kind)
-    assert list(tables) == NAMES
-    return {name: read_table(table) for name, table in tables.items() if len(table)}, failed
+    assert list(tables) == [*NAMES, "files"]
+    return {name: read_table(tables[name]) for name in NAMES if len(tables[name])}, failed
 
 
 def bound_socket(path):
@@ -67,6 +69,34 @@ def test_failures_of_paths_are_rows_and_nothing_waits(tmp_path, make, kind, fail
     assert result == [({"failures": [[stored(path), *failure, None]]}, 1)]
 
 
+VERSION = b"Program Version 6.0.0 -  RELEASE  -\n"
+ONE_STATE = (SOC + "STATE 1: 0.5\n 0.25 0.5 -0.75 : 1 2 -3\n").encode()
+
+
+# The file's name and content (None: a named pipe; False: no file), and its files row after its name, size and
+# mtime_ns (those of the file, null where the reader did not open it): compression, kind, program_version,
+# soc_states, orbitals, failed.
+@pytest.mark.parametrize("name, content, row", [
+    case("version", "a.out", VERSION + ONE_STATE, [None, "tddft", "6.0.0", 1, 0, False]),
+    case("gzip", "a.out.gz", gzip.compress(VERSION + ONE_STATE), ["gzip", "tddft", "6.0.0", 1, 0, False]),
+    case("corrupt-gzip", "a.out.gz", b"no gzip", ["gzip", None, None, 0, 0, True]),
+    case("no-section-nothing-after-the-words", "a.out", b"Program Version \r\nProgram Version 5\n",
+         [None, None, None, 0, 0, True]),
+    case("no-version", "a.out", BOTH, [None, "tddft,casscf", None, 0, 0, False]),
+    case("named-pipe", "pipe.out.gz", None, [None, None, None, 0, 0, True]),
+    case("vanished", "gone.out", False, [None, "tddft", None, 0, 0, True]),
+])
+def test_files_row(tmp_path, name, content, row):
+    path = tmp_path / name
+    if content is None:
+        os.mkfifo(path)
+    elif content:
+        path.write_bytes(content)
+    tables, _ = read_native([str(path)], "auto")
+    stamp = [path.stat().st_size, path.stat().st_mtime_ns] if content else [None, None]
+    assert read_table(tables["files"]) == [[str(path), *stamp, *row]]
+
+
 def test_files_read_together_alone_or_in_threads_give_the_same_rows_and_leave_nothing_behind(write_file):
     samples = [write_file(Path(path).read_bytes()) for path in SAMPLES]  # the fixture reads them as the module does
     paths = [*samples, write_file(BOTH + b"\xff"), write_file(b"\xff"), write_file(BOTH, NOT_UTF8_NAME), "/nonexistent"]
@@ -102,6 +132,8 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
     case("lengths-differ", (["a.out"], [], "auto"), ValueError, "read() arguments 'paths' and 'files' differ in length: 1 and 0"),
     case("kind-unknown", ([], [], "orca"), ValueError, "read() argument 'kind' must be 'auto', 'tddft' or 'casscf', not 'orca'"),
     case("kind-not-a-str", ([], [], None), TypeError, "read() argument 'kind' must be str, not NoneType"),
+    case("stat-not-a-tuple", (["a.out"], ["a.out"], "auto", None, [5]), TypeError,
+         "read() argument 'stats' item 0 must be None or a tuple (bytes, mtime_ns, compression), not int"),
 ])
 def test_bad_arguments_raise(args, error, message):
     with pytest.raises(error) as info:

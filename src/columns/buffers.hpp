@@ -40,15 +40,35 @@ void reserve_more(Buffer& buffer, size_t more) {
     if (needed > buffer.capacity()) buffer.reserve(std::max(needed, 2 * buffer.capacity()));
 }
 
+// Bits packed eight to a byte, the first in the lowest bit, as Arrow lays them out.
+class PackedBits {
+public:
+    void append(bool bit) {
+        if (size_ % 8 == 0) bits_.push_back(0);
+        if (bit) bits_.back() |= static_cast<uint8_t>(1u << (size_ % 8));
+        ++size_;
+    }
+    // `count` bits set, in place of those held; the bits past them stay clear.
+    void assign_set(size_t count) {
+        bits_.assign((count + 7) / 8, 0xFF);
+        if (count % 8) bits_.back() = static_cast<uint8_t>((1u << (count % 8)) - 1);
+        size_ = count;
+    }
+    void reserve_more(size_t more) { columns::reserve_more(bits_, (size_ + more + 7) / 8 - bits_.size()); }
+    size_t size() const noexcept { return size_; }
+    const uint8_t* data() const noexcept { return bits_.data(); }
+
+private:
+    std::vector<uint8_t> bits_;
+    size_t size_ = 0;
+};
+
 // Which rows hold a value; takes no memory until the first null.
 class ValidityBitmap {
 public:
     void append(bool valid) {
-        if (!valid && nulls_ == 0) set_all_valid();
-        if (nulls_ > 0 || !valid) {
-            if (size_ % 8 == 0) bits_.push_back(0);
-            if (valid) bits_.back() |= static_cast<uint8_t>(1u << (size_ % 8));
-        }
+        if (!valid && nulls_ == 0) bits_.assign_set(size_);  // the rows so far, all valid
+        if (nulls_ > 0 || !valid) bits_.append(valid);
         nulls_ += valid ? 0 : 1;
         ++size_;
     }
@@ -57,13 +77,7 @@ public:
     const void* data() const noexcept { return nulls_ ? bits_.data() : nullptr; }
 
 private:
-    // The rows so far, all valid; the bits past them stay clear.
-    void set_all_valid() {
-        bits_.assign((size_ + 7) / 8, 0xFF);
-        if (size_ % 8) bits_.back() = static_cast<uint8_t>((1u << (size_ % 8)) - 1);
-    }
-
-    std::vector<uint8_t> bits_;
+    PackedBits bits_;
     size_t size_ = 0;
     size_t nulls_ = 0;
 };
@@ -74,6 +88,8 @@ constexpr const char* arrow_format() {
     if constexpr (std::is_same_v<T, float>) return "f";
     if constexpr (std::is_same_v<T, uint8_t>) return "C";
     if constexpr (std::is_same_v<T, int8_t>) return "c";
+    if constexpr (std::is_same_v<T, uint64_t>) return "L";
+    if constexpr (std::is_same_v<T, int64_t>) return "l";
 }
 
 // Values of one fixed-width type, never null.
@@ -91,6 +107,44 @@ public:
 
 private:
     std::vector<T> values_;
+};
+
+// Values of one fixed-width type, or nulls.
+template <typename T>
+class NullableColumn {
+public:
+    static constexpr const char* kFormat = arrow_format<T>();
+    void append(std::optional<T> value) {
+        values_.append(value.value_or(T{}));
+        validity_.append(value.has_value());
+    }
+    void reserve_more(size_t rows, size_t) { values_.reserve_more(rows, 0); }
+    size_t bytes_with(std::optional<T>) const noexcept { return 0; }
+    ArrayBuffers buffers() const {
+        ArrayBuffers buffers = values_.buffers();
+        buffers.null_count = static_cast<int64_t>(validity_.nulls());
+        buffers.buffers[0] = validity_.data();
+        return buffers;
+    }
+
+private:
+    FixedWidthColumn<T> values_;
+    ValidityBitmap validity_;
+};
+
+// Booleans, never null: one bit each.
+class BoolColumn {
+public:
+    static constexpr const char* kFormat = "b";
+    void append(bool value) { values_.append(value); }
+    void reserve_more(size_t rows, size_t) { values_.reserve_more(rows); }
+    size_t bytes_with(bool) const noexcept { return 0; }
+    ArrayBuffers buffers() const {
+        return {static_cast<int64_t>(values_.size()), 0, 2, {nullptr, non_null(values_.data())}};
+    }
+
+private:
+    PackedBits values_;
 };
 
 // UTF-8 strings or nulls: 32-bit offsets into one data buffer.

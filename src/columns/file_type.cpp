@@ -25,10 +25,17 @@ std::optional<std::string_view> irregular_file_at(const std::string& path) noexc
     return irregular(status);
 }
 
-std::optional<std::string_view> irregular_file(int descriptor) noexcept {
+OpenFileStatus status_of(int descriptor) noexcept {
     struct stat status;
-    if (::fstat(descriptor, &status) != 0) return std::nullopt;
-    return irregular(status);
+    if (::fstat(descriptor, &status) != 0) return {};
+    if (std::optional<std::string_view> what = irregular(status)) return {what, std::nullopt};
+#ifdef __APPLE__
+    const struct timespec& mtime = status.st_mtimespec;
+#else
+    const struct timespec& mtime = status.st_mtim;
+#endif
+    return {std::nullopt, FileStamp{static_cast<uint64_t>(status.st_size),
+                                    int64_t{mtime.tv_sec} * 1'000'000'000 + mtime.tv_nsec}};
 }
 
 }  // namespace columns

@@ -7,6 +7,7 @@
 #include "core/check.hpp"
 #include "core/read_file.hpp"
 #include "columns/file_type.hpp"
+#include "columns/program_version.hpp"
 #include "columns/text_scan.hpp"
 #include "parsers/casscf.hpp"
 #include "parsers/tddft.hpp"
@@ -66,6 +67,9 @@ struct FileResults {
     std::optional<records::tddft::TDDFTOutput> tddft;
     std::optional<records::casscf::CASSCFOutput> casscf;  // none: no section
     std::vector<std::pair<std::string_view, Failure>> failures;  // by the parser's name, or "auto"
+    bool ran_tddft = false, ran_casscf = false;  // failed or not
+    std::optional<std::string> program_version;  // a copy: the text may go before the rows are made
+    std::optional<FileStamp> stamp;              // of the file as the reader opened it
 
     void fail(std::string_view kind, Failure failure) { failures.emplace_back(kind, std::move(failure)); }
 };
@@ -88,7 +92,10 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
     FileResults results;
     TextScan scan;
     bool headings = kind == Kind::Auto && !read_failure;
-    if (!read_failure) scan = scan_so_far ? std::move(*scan_so_far) : scan_text(content, headings);
+    if (!read_failure) {
+        scan = scan_so_far ? std::move(*scan_so_far) : scan_text(content, headings);
+        if (std::optional<std::string_view> version = program_version(content)) results.program_version = *version;
+    }
     bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || holds_tddft_heading(content, scan.tddft)));
     bool casscf = kind == Kind::CASSCF || (headings && !scan.casscf.offsets.empty());
     // An unreadable file goes to the first parser, whose failure then says why.
@@ -101,6 +108,8 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
     }
     for (bool is_tddft : {true, false}) {
         if (!(is_tddft ? tddft : casscf)) continue;
+        // A parser runs unless the name stops it, as the module's argument check stops the call.
+        if (!file.unencodable) (is_tddft ? results.ran_tddft : results.ran_casscf) = true;
         // A name without UTF-8 form fails before the file is read, as the module's argument check does.
         std::optional<Failure> failure = file.unencodable ? Failure{"UnicodeEncodeError", *file.unencodable, {}}
                                          : read_failure   ? read_failure
@@ -112,6 +121,19 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
     return results;
 }
 
+// The file's row: what the caller knows of the file stands in for what the reader `found`.
+void add_file_row(const FileToRead& file, std::optional<FileStamp> found, FileRow row, Tables& tables) {
+    if (std::optional<FileStamp> stamp = file.stamp ? file.stamp : found) {
+        row.bytes = stamp->bytes;
+        row.mtime_ns = stamp->mtime_ns;
+    }
+    if (file.compression) row.compression = *file.compression;
+    tables.add_file(file.label, row);
+}
+
+// The files row's kind: by whether TD-DFT and whether CASSCF ran.
+constexpr std::optional<std::string_view> kParsersRan[2][2] = {{std::nullopt, "casscf"}, {"tddft", "tddft,casscf"}};
+
 // The rows of one file; true when one of them is a failure row.
 bool add_rows(const FileToRead& file, const FileResults& results, Tables& tables) {
     if (results.tddft) tables.add_tddft(file.label, *results.tddft);
@@ -121,7 +143,14 @@ bool add_rows(const FileToRead& file, const FileResults& results, Tables& tables
         if (failure.where) where = *failure.where;
         tables.add_failure(file.label, {kind, failure.error, failure.message, where});
     }
-    return !results.failures.empty();
+    const std::optional<std::string>& version = results.program_version;
+    FileRow row{.kind = kParsersRan[results.ran_tddft][results.ran_casscf],
+                .program_version = version ? std::optional<std::string_view>(*version) : std::nullopt,
+                .soc_states = static_cast<uint32_t>(results.tddft ? results.tddft->soc_matrix.eigenvectors.size() : 0),
+                .orbitals = static_cast<uint32_t>(results.casscf ? results.casscf->orbital_contributions.size() : 0),
+                .failed = !results.failures.empty()};
+    add_file_row(file, results.stamp, row, tables);
+    return row.failed;
 }
 
 }  // namespace
@@ -139,20 +168,25 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& te
     text.clear();
     std::optional<Failure> failure;
     std::optional<TextScan> scan;
+    std::optional<FileStamp> stamp;
     if (!irregular) {
         failure = failure_of(file, [&] {
             // The path may have become a named pipe since it was examined: opening it must not wait.
             core::InputFile input(file.path, O_NONBLOCK);
-            irregular = irregular_file(input.descriptor());
+            OpenFileStatus status = status_of(input.descriptor());
+            irregular = status.irregular;
+            stamp = status.stamp;
             if (!irregular) scan = read_scanning(input, kind == Kind::Auto, text);
         });
     }
     if (irregular) {
         std::string message = "not a regular file: " + std::string(*irregular);
         tables.add_failure(file.label, {name_of(kind), "NotARegularFile", message, std::nullopt});
+        add_file_row(file, std::nullopt, {.failed = true}, tables);
         return true;
     }
     FileResults results = read_content_of(file, kind, text.view(), std::move(failure), std::move(scan));
+    results.stamp = stamp;
     // A large file's text goes before its rows are made: they need the room.
     if (text.capacity() > kLargestKeptBuffer) text = core::Text();
     return add_rows(file, results, tables);
@@ -170,6 +204,7 @@ Reading read_files(const std::vector<FileToRead>& files, Kind kind) {
     for (const FileToRead& file : files) {
         if (file.decompression_failure) {
             tables.add_failure(file.label, {name_of(kind), "DecompressionError", *file.decompression_failure, std::nullopt});
+            add_file_row(file, std::nullopt, {.failed = true}, tables);
             ++failed;
             continue;
         }

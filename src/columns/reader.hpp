@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/text.hpp"
+#include "columns/file_type.hpp"
 #include "columns/tables.hpp"
 
 namespace columns {
@@ -29,10 +30,14 @@ struct FileToRead {
     // Why the caller could not have its content (a compressed file that is truncated or
     // corrupt): its one row, a DecompressionError.
     std::optional<std::string> decompression_failure = std::nullopt;
+    // The file on disk as the caller found it when it read the content it gives (e.g. a compressed
+    // file), and how that was compressed: its files row shows these, not what the reader finds.
+    std::optional<FileStamp> stamp = std::nullopt;
+    std::optional<std::string> compression = std::nullopt;
 };
 
-// Each appends the rows of one file and tells whether one of them is a failure row; `text`
-// is a buffer for the file's bytes.
+// Each appends the rows of one file, its files row last, and tells whether one of them is a
+// failure row; `text` is a buffer for the file's bytes.
 bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& text);
 // `content` stands for the content of a regular file at file.path.
 bool read_content(const FileToRead& file, std::string_view content, Kind kind, Tables& tables);

@@ -8,7 +8,9 @@ Tables::Tables(size_t string_limit)
       orbitals_({"file", "orbital", "orbital_nr", "energy", "occupation", "contributions"}, string_limit),
       orbital_contributions_({"file", "orbital", "row", "atom_nr", "element", "orbital_type", "contribution"},
                              string_limit),
-      failures_({"file", "kind", "error", "message", "where"}, string_limit) {}
+      failures_({"file", "kind", "error", "message", "where"}, string_limit),
+      files_({"file", "bytes", "mtime_ns", "compression", "kind", "program_version", "soc_states", "orbitals", "failed"},
+             string_limit) {}
 
 void Tables::add_tddft(std::string_view file, const records::tddft::TDDFTOutput& output) {
     const auto& states = output.soc_matrix.eigenvectors;
@@ -48,12 +50,18 @@ void Tables::add_failure(std::string_view file, const FailureRow& failure) {
     failures_.append(file, failure.kind, failure.error, failure.message, failure.where);
 }
 
+void Tables::add_file(std::string_view file, const FileRow& row) {
+    files_.append(file, row.bytes, row.mtime_ns, row.compression, row.kind, row.program_version, row.soc_states,
+                  row.orbitals, row.failed);
+}
+
 std::vector<std::pair<const char*, ColumnTable>> Tables::finish() const {
     return {{kTableNames[0], soc_states_.finish()},
             {kTableNames[1], soc_elements_.finish()},
             {kTableNames[2], orbitals_.finish()},
             {kTableNames[3], orbital_contributions_.finish()},
-            {kTableNames[4], failures_.finish()}};
+            {kTableNames[4], failures_.finish()},
+            {kTableNames[5], files_.finish()}};
 }
 
 }  // namespace columns

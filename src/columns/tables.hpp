@@ -1,7 +1,9 @@
 #pragma once
-// The five tables of a reading, filled from the parsers' records and from failures.
+// The six tables of a reading, filled from the parsers' records, from failures and from each
+// file's own row.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -14,14 +16,25 @@
 namespace columns {
 
 // The tables of a reading, in the order finish() hands them over.
-inline constexpr std::array<const char*, 5> kTableNames = {"soc_states", "soc_elements", "orbitals",
-                                                            "orbital_contributions", "failures"};
+inline constexpr std::array<const char*, 6> kTableNames = {"soc_states", "soc_elements", "orbitals",
+                                                            "orbital_contributions", "failures", "files"};
 
 // A reading that failed, as a row: which parser (or "auto"), the exception type's name,
 // its message and its note, if it has one.
 struct FailureRow {
     std::string_view kind, error, message;
     std::optional<std::string_view> where;
+};
+
+// A file as its row of the files table shows it: the file on disk when it was read, if it was;
+// the parsers that ran on it ("tddft", "casscf" or "tddft,casscf"), the rows it added, and
+// whether it has a failure row.
+struct FileRow {
+    std::optional<uint64_t> bytes = std::nullopt;
+    std::optional<int64_t> mtime_ns = std::nullopt;
+    std::optional<std::string_view> compression = std::nullopt, kind = std::nullopt, program_version = std::nullopt;
+    uint32_t soc_states = 0, orbitals = 0;
+    bool failed = false;
 };
 
 class Tables {
@@ -32,6 +45,7 @@ public:
     void add_tddft(std::string_view file, const records::tddft::TDDFTOutput& output);
     void add_casscf(std::string_view file, const records::casscf::CASSCFOutput& output);
     void add_failure(std::string_view file, const FailureRow& failure);
+    void add_file(std::string_view file, const FileRow& row);
 
     // The tables by name, in the order of kTableNames.
     std::vector<std::pair<const char*, ColumnTable>> finish() const;
@@ -46,6 +60,9 @@ private:
     Table<StringColumn, U32, U32, F32, F32, U32> orbitals_;
     Table<StringColumn, U32, U32, U32, StringColumn, StringColumn, F32> orbital_contributions_;
     Table<StringColumn, StringColumn, StringColumn, StringColumn, StringColumn> failures_;
+    Table<StringColumn, NullableColumn<uint64_t>, NullableColumn<int64_t>, StringColumn, StringColumn, StringColumn,
+          U32, U32, BoolColumn>
+        files_;
 };
 
 }  // namespace columns

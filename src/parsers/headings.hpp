@@ -21,6 +21,9 @@ inline constexpr std::string_view kSOCEigenvectors = "Eigenvectors of the SOC ma
 // The orbital-composition section of a CASSCF output.
 inline constexpr std::string_view kComposition = "LOEWDIN ORBITAL-COMPOSITIONS";
 
+// The words before the release of the program that wrote an output, e.g. "Program Version 6.0.0".
+inline constexpr std::string_view kProgramVersion = "Program Version";
+
 // Whether `heading` holds `common` exactly once: a search for `common` then finds it.
 consteval bool holds_once(std::string_view heading, std::string_view common) {
     size_t at = heading.find(common);

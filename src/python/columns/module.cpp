@@ -1,4 +1,4 @@
-// The module skav_batch._columns: the five tables of many files as Arrow columns, built
+// The module skav_batch._columns: the six tables of many files as Arrow columns, built
 // without a Python object per value, and without the interpreter lock while it reads.
 
 #include <new>
@@ -53,12 +53,12 @@ Ref result_of(const ModuleState& state, ::columns::Reading reading) {
     return checked(PyTuple_Pack(2, tables.get(), failed.get()));
 }
 
-const FunctionDescription<4> kRead{"read", {"paths", "files", "kind", "contents"}, 3};
+const FunctionDescription<5> kRead{"read", {"paths", "files", "kind", "contents", "stats"}, 3};
 
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return translating_failures([&] {
-        auto [paths, labels, kind_name, contents] = bind_arguments(kRead, args, nargs, kwnames);
-        FilesToRead files = files_to_read(paths, labels, contents);
+        auto [paths, labels, kind_name, contents, stats] = bind_arguments(kRead, args, nargs, kwnames);
+        FilesToRead files = files_to_read(paths, labels, contents, stats);
         ::columns::Kind kind = kind_argument(kind_name);
         return result_of(state_of(module), read_unlocked(files.files, kind)).release();
     });
@@ -126,13 +126,17 @@ void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
 
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL | METH_KEYWORDS,
-     "read(paths, files, kind, contents=None)\n--\n\n"
-     "The tables soc_states, soc_elements, orbitals, orbital_contributions and failures of the files\n"
-     "at `paths`, named by `files` in their file column, and how many files have a failure row.\n"
+     "read(paths, files, kind, contents=None, stats=None)\n--\n\n"
+     "The tables soc_states, soc_elements, orbitals, orbital_contributions, failures and files of\n"
+     "the files at `paths`, named by `files` in their file column, and how many files have a failure\n"
+     "row. files has one row per file, in order: its size and mtime_ns when the reader opened it,\n"
+     "the parsers that ran, its program version, its soc_states and orbitals rows, whether it failed.\n"
      "kind: \"auto\" (the parsers whose heading each file holds), \"tddft\" or \"casscf\".\n"
      "contents: None, or for each file None (read it from its path), a bytes-like object holding\n"
      "its content (e.g. decompressed), or a str saying why its content could not be had (its one\n"
-     "row is then a DecompressionError failure)."},
+     "failure row is then a DecompressionError).\n"
+     "stats: None, or for each file None or a tuple (bytes, mtime_ns, compression) for its files\n"
+     "row, in place of what the reader finds (e.g. of a compressed file whose content is given)."},
     {"quoted", quoted, METH_O,
      "quoted($module, text, /)\n--\n\n"
      "text in double quotes, escaped as the notes of failures write it (e.g. the path they name)."},

@@ -84,9 +84,26 @@ std::string_view content_of(PyObject* item, Py_ssize_t index, FilesToRead& held)
     return view;
 }
 
+// A (bytes, mtime_ns, compression) item of `stats`, into the file it describes.
+void take_stat(PyObject* item, Py_ssize_t index, ::columns::FileToRead& file) {
+    PyObject* compression = PyTuple_Check(item) && PyTuple_GET_SIZE(item) == 3 ? PyTuple_GET_ITEM(item, 2) : nullptr;
+    if (!compression || !PyLong_Check(PyTuple_GET_ITEM(item, 0)) || !PyLong_Check(PyTuple_GET_ITEM(item, 1)) ||
+        !(compression == Py_None || PyUnicode_Check(compression))) {
+        PyErr_Format(PyExc_TypeError,
+                     "read() argument 'stats' item %zd must be None or a tuple (bytes, mtime_ns, compression), "
+                     "not %.200s", index, Py_TYPE(item)->tp_name);
+        throw PythonErrorSet{};
+    }
+    unsigned long long bytes = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(item, 0));
+    long long mtime_ns = PyLong_AsLongLong(PyTuple_GET_ITEM(item, 1));
+    if (PyErr_Occurred()) throw PythonErrorSet{};  // OverflowError
+    file.stamp = ::columns::FileStamp{bytes, mtime_ns};
+    if (compression != Py_None) file.compression = utf8_of(compression);
+}
+
 }  // namespace
 
-FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents) {
+FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, PyObject* stats) {
     Ref path_items = items_of(paths, "paths");
     Ref label_items = items_of(files, "files");
     Py_ssize_t count = PySequence_Fast_GET_SIZE(path_items.get());
@@ -95,6 +112,11 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents) 
     if (contents && contents != Py_None) {
         content_items = items_of(contents, "contents", "None, str or bytes-like objects");
         require_length(content_items.get(), "contents", count);
+    }
+    Ref stat_items;
+    if (stats && stats != Py_None) {
+        stat_items = items_of(stats, "stats", "None or tuples");
+        require_length(stat_items.get(), "stats", count);
     }
     FilesToRead result;
     // No allocation between taking a buffer and holding it: it would be left unreleased.
@@ -110,6 +132,8 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents) 
         } else if (content != Py_None) {
             result.files.back().content = content_of(content, i, result);
         }
+        PyObject* stat = stat_items ? PySequence_Fast_GET_ITEM(stat_items.get(), i) : Py_None;
+        if (stat != Py_None) take_stat(stat, i, result.files.back());
     }
     return result;
 }

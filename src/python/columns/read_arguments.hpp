@@ -19,8 +19,10 @@ struct FilesToRead {
 
 // Each path's file-system bytes (as os.fsencode gives them) and, if it has no strict UTF-8
 // form, why; each label's UTF-8; the content given for it in `contents` (None, or a sequence
-// holding None or a bytes-like object for each file). Throws PythonErrorSet: TypeError, ValueError.
-FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents);
+// holding None or a bytes-like object for each file); what `stats` (None, or a sequence holding
+// None or a tuple (bytes, mtime_ns, compression) for each file) says of it. Throws
+// PythonErrorSet: TypeError, ValueError, OverflowError.
+FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, PyObject* stats);
 
 // "auto", "tddft" or "casscf". Throws PythonErrorSet: TypeError, ValueError.
 ::columns::Kind kind_argument(PyObject* kind);
