@@ -94,7 +94,9 @@ FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view 
     bool headings = kind == Kind::Auto && !read_failure;
     if (!read_failure) {
         scan = scan_so_far ? std::move(*scan_so_far) : scan_text(content, headings);
-        if (std::optional<std::string_view> version = program_version(content)) results.program_version = *version;
+        if (std::optional<std::string_view> version = program_version(content, scan.program_version)) {
+            results.program_version = *version;
+        }
     }
     bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || holds_tddft_heading(content, scan.tddft)));
     bool casscf = kind == Kind::CASSCF || (headings && !scan.casscf.offsets.empty());

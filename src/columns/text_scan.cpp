@@ -124,6 +124,14 @@ void TextScanner::scan_stretch(std::string_view bytes) {
         // Text that is all ASCII is UTF-8; other text gets the whole check.
         if (scan_.utf8 && high) scan_.utf8 = core::is_valid_utf8(piece);
     }
+    if (scan_.program_version == std::string_view::npos) {
+        // From where words that end in this stretch may begin.
+        constexpr size_t kBack = parsers::headings::kProgramVersion.size() - 1;
+        size_t from = start > kBack ? start - kBack : 0;
+        if (const char* hit = core::find_text(bytes.substr(from, end - from), parsers::headings::kProgramVersion)) {
+            scan_.program_version = static_cast<size_t>(hit - bytes.data());
+        }
+    }
     scanned_ = end;
 }
 

@@ -19,6 +19,9 @@ struct TextScan {
     bool utf8 = true;  // as the module's check finds them
     core::TextHits tddft{kTDDFTNeedle, {}};
     core::TextHits casscf{kCASSCFNeedle, {}};
+    // Where the words "Program Version" first stand, or npos: looked for stretch by stretch too,
+    // while each is in cache, until found.
+    size_t program_version = std::string_view::npos;
 };
 
 // Whether one of the TD-DFT headings occurs in `text`, whatever the line around it; `hits`: the
@@ -28,8 +31,8 @@ bool holds_tddft_heading(std::string_view text, const core::TextHits& hits) noex
 inline constexpr size_t kScanStretch = size_t{64} << 10;
 
 // Scans a text a stretch of `stretch` bytes at a time, as it is being read: each stretch is read
-// by the UTF-8 check and (with `headings`) by the search for both headings while it is still in
-// cache, one trip through memory for what would be two or three.
+// by the UTF-8 check, (with `headings`) by the search for both headings and by the search for the
+// program's version while it is still in cache, one trip through memory for what would be several.
 class TextScanner {
 public:
     explicit TextScanner(bool headings, size_t stretch = kScanStretch) noexcept
