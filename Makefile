@@ -38,7 +38,7 @@ test: $(PY)
 # Run from the checkout: the stubs of skav_rs come installed with it (make test or make ci installs it).
 typecheck: $(PY)
 	$(PY) -m pip install --quiet ".[typing,batch]"
-	$(PY) -m mypy --strict skav_batch bench/batch.py
+	$(PY) -m mypy --strict skav_batch bench/batch.py bench/dataset.py
 
 wheel: $(PY)
 	rm -rf $(WHEEL_DIR)
@@ -51,7 +51,7 @@ ci: $(PY)
 	$(MAKE) --no-print-directory wheel PYTHON_VERSION=$(PYTHON_VERSION) VENV=$(VENV)
 	$(PY) -m pip install --quiet "$$(ls $(WHEEL_DIR)/*.whl)[test,typing,examples,batch]"
 	$(PY) -m pytest -q $(PYTEST_ARGS)
-	$(PY) -m mypy --strict skav_batch bench/batch.py
+	$(PY) -m mypy --strict skav_batch bench/batch.py bench/dataset.py
 
 # Incremental build for development: tests import the module from $(DEV_DIR).
 dev: $(PY)
@@ -68,9 +68,11 @@ bench: dev
 	$(PY) bench/run.py --build $(DEV_DIR) $(BENCH_ARGS)
 
 # skav-rs tables on 2 workers against a plain loop and cat, on three sets of files made in bench/data
-# (options: bench/batch.py --help, e.g. BENCH_ARGS="--sets small --reps 1").
+# (options: bench/batch.py --help, e.g. BENCH_ARGS="--sets small --reps 1"); then the dataset's
+# incremental runs, dry runs, state and compressed outputs (bench/dataset.py --help, DATASET_BENCH_ARGS).
 bench-batch: dev
 	PYTHONPATH=$(abspath $(DEV_DIR)):$(CURDIR) $(PY) bench/batch.py $(BENCH_ARGS)
+	PYTHONPATH=$(abspath $(DEV_DIR)):$(CURDIR) $(PY) bench/dataset.py $(DATASET_BENCH_ARGS)
 
 test-size:
 	@scripts/test-size

@@ -186,6 +186,10 @@ def loop(folder: str, out: str) -> None:
         casscf = parsed(skav_rs.parse_casscf, "casscf", file, columns)
         if casscf is not None:
             add_casscf(columns, file, casscf)
+    write_tables(columns, out)
+
+
+def write_tables(columns: Columns, out: str) -> None:
     Path(out).mkdir(parents=True, exist_ok=True)
     for name, schema in SCHEMAS.items():
         arrays = [pa.array(column, type=field.type) for column, field in zip(columns[name], schema)]
