@@ -56,7 +56,7 @@ ci: $(PY)
 # Incremental build for development: tests import the module from $(DEV_DIR).
 dev: $(PY)
 	$(PY) -m pip install --quiet pytest hypothesis "dask[distributed]>=2024.8" "pyarrow>=17" "tqdm>=4.66"
-	cmake -S . -B $(DEV_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	cmake --preset release -B $(DEV_DIR) -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build $(DEV_DIR)
 
 dev-test: dev
