@@ -77,5 +77,5 @@ test-size:
 
 # The sid chroot of the CI steps for the newest CPythons lives in build/: unmount it first.
 clean:
-	scripts/sid-chroot --remove
+	.ci/sid-chroot --remove
 	rm -rf build dist .venv .venv-*
