@@ -1,6 +1,9 @@
 # Sourced by the CI steps in .ci/ and by scripts/fuzz and scripts/sanitize-tests, from the
 # project root: what more than one of them needs, written once.
 
+# The chroot of .ci/sid-chroot (SKAV_CHROOT moves it).
+sid_root=${SKAV_CHROOT:-$PWD/build/sid}
+
 # configure PRESET [CMake options]: configures the preset's build folder quietly, with Ninja
 # when there is one (the presets name no generator; CMAKE_GENERATOR, if set, wins).
 configure() {
