@@ -56,7 +56,7 @@ ci: $(PY)
 # Incremental build for development: tests import the module from $(DEV_DIR).
 dev: $(PY)
 	$(PY) -m pip install --quiet pytest hypothesis duckdb "dask[distributed]>=2024.8" "pyarrow>=17" "tqdm>=4.66" zstandard isal
-	cmake -S . -B $(DEV_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	cmake --preset release -B $(DEV_DIR) -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build $(DEV_DIR)
 
 dev-test: dev
@@ -79,5 +79,5 @@ test-size:
 
 # The sid chroot of the CI steps for the newest CPythons lives in build/: unmount it first.
 clean:
-	scripts/sid-chroot --remove
+	.ci/sid-chroot --remove
 	rm -rf build dist .venv .venv-*
