@@ -50,9 +50,9 @@ def _zstd() -> Callable[[bytes], bytes]:
     except ImportError:
         import zstandard
 
-        decompressor = zstandard.ZstdDecompressor()
-
         def decompress(data: bytes) -> bytes:
+            # A decompressor of its own: one may not be shared between threads.
+            decompressor = zstandard.ZstdDecompressor()
             # Frame by frame, each to its end: a frame cut short is an error, not less content.
             pieces = []
             while data:

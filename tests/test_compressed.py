@@ -80,3 +80,12 @@ def test_json_names_a_pipe_and_does_not_wait(tmp_path):
     os.mkfifo(pipe := tmp_path / "pipe.out")
     run = skav_rs_json(pipe)
     assert (run.returncode, run.stdout, run.stderr) == (1, "{}\n", f"{pipe}: auto: NotARegularFile: not a regular file: a named pipe\n")
+
+
+@pytest.mark.parametrize("suffix", list(COMPRESS))
+def test_threads_decompress_at_once(tmp_path, suffix):
+    big = SAMPLE + b"\n".join(b"%d" % i for i in range(100_000))  # decompressing takes long enough to overlap
+    for i in range(32):
+        (tmp_path / f"{i:02d}.out{suffix}").write_bytes(COMPRESS[suffix](big))
+    tables = read_tables([tmp_path], workers=4)
+    assert len(tables["failures"]) == 0 and len(tables["soc_states"]) == 32 * 9
