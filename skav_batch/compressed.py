@@ -51,19 +51,45 @@ def _zstd() -> Callable[[bytes], bytes]:
         import zstandard
 
         def decompress(data: bytes) -> bytes:
-            # A decompressor of its own: one may not be shared between threads.
-            decompressor = zstandard.ZstdDecompressor()
-            # Frame by frame, each to its end: a frame cut short is an error, not less content.
-            pieces = []
-            while data:
-                frame = decompressor.decompressobj()
-                pieces.append(frame.decompress(data))
-                if not frame.eof:
-                    raise EOFError("the last zstd frame is cut short")
-                data = frame.unused_data
-            return b"".join(pieces)
+            require_whole_zstd_frames(data)
+            # A decompressor of its own: one may not be shared between threads. Its reader works
+            # with the interpreter lock released, unlike its decompressobj.
+            with zstandard.ZstdDecompressor().stream_reader(data, read_across_frames=True) as reader:
+                return reader.read()
 
         return decompress
+
+
+ZSTD_MAGIC, SKIPPABLE_MAGIC = 0xFD2FB528, 0x184D2A50
+
+
+def require_whole_zstd_frames(data: bytes) -> None:
+    """Walks the frames' headers and block headers to the end: the reader would take a frame cut
+    short for a shorter content. Raises EOFError where the data end inside a frame."""
+    at = 0
+    while at < len(data):
+        if len(data) - at < 8:
+            raise EOFError("the data end inside a zstd frame header")
+        magic = int.from_bytes(data[at:at + 4], "little")
+        if magic & 0xFFFFFFF0 == SKIPPABLE_MAGIC:
+            at += 8 + int.from_bytes(data[at + 4:at + 8], "little")
+            continue
+        if magic != ZSTD_MAGIC:
+            return  # not zstd: the decompressor says what it is
+        descriptor = data[at + 4]
+        single_segment, content_size_flag = descriptor >> 5 & 1, descriptor >> 6
+        at += 5 + (0 if single_segment else 1) + (0, 1, 2, 4)[descriptor & 3]
+        at += (1 if single_segment else 0, 2, 4, 8)[content_size_flag]
+        last = False
+        while not last:
+            if len(data) - at < 3:
+                raise EOFError("the data end inside a zstd frame")
+            header = int.from_bytes(data[at:at + 3], "little")
+            last, kind, size = bool(header & 1), header >> 1 & 3, header >> 3
+            at += 3 + (1 if kind == 1 else size)
+        at += 4 if descriptor & 4 else 0  # the content checksum
+    if at > len(data):
+        raise EOFError("the data end inside a zstd frame")
 
 
 _DECOMPRESSORS: dict[str, Callable[[], Callable[[bytes], bytes]]] = {
