@@ -127,6 +127,7 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
 
 @pytest.mark.parametrize("args, error, message", [
     case("no-arguments", (), TypeError, "read() missing 3 required positional arguments: 'paths', 'files', and 'kind'"),
+    case("two-missing", ([],), TypeError, "read() missing 2 required positional arguments: 'files' and 'kind'"),
     case("paths-a-str", ("a.out", ["a.out"], "auto"), TypeError, "read() argument 'paths' must be a sequence of str, not str"),
     case("file-not-a-str", (["a.out"], [b"a.out"], "auto"), TypeError, "read() argument 'files' item 0 must be str, not bytes"),
     case("lengths-differ", (["a.out"], [], "auto"), ValueError, "read() arguments 'paths' and 'files' differ in length: 1 and 0"),

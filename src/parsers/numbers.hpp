@@ -23,7 +23,6 @@ template <typename T>
 struct Parsed {
     T value{};
     NumberError error{};
-    explicit operator bool() const noexcept { return error.kind == nullptr; }
 };
 
 Parsed<uint32_t> parse_u32(std::string_view text);
