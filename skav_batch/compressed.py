@@ -51,9 +51,12 @@ def _zstd() -> Callable[[bytes], bytes]:
         import zstandard
 
         def decompress(data: bytes) -> bytes:
-            require_whole_zstd_frames(data)
-            # A decompressor of its own: one may not be shared between threads. Its reader works
-            # with the interpreter lock released, unlike its decompressobj.
+            frames, sized = whole_zstd_frames(data)
+            # A decompressor of its own: one may not be shared between threads. One frame that
+            # says its size (as `zstd FILE` writes) is read in one call; others by the reader,
+            # which also works with the interpreter lock released.
+            if frames == 1 and sized:
+                return zstandard.ZstdDecompressor().decompress(data, allow_extra_data=False)
             with zstandard.ZstdDecompressor().stream_reader(data, read_across_frames=True) as reader:
                 return reader.read()
 
@@ -63,10 +66,11 @@ def _zstd() -> Callable[[bytes], bytes]:
 ZSTD_MAGIC, SKIPPABLE_MAGIC = 0xFD2FB528, 0x184D2A50
 
 
-def require_whole_zstd_frames(data: bytes) -> None:
-    """Walks the frames' headers and block headers to the end: the reader would take a frame cut
-    short for a shorter content. Raises EOFError where the data end inside a frame."""
-    at = 0
+def whole_zstd_frames(data: bytes) -> tuple[int, bool]:
+    """Walks the frames' headers and block headers to the end, since the reader would take a frame
+    cut short for a shorter content: how many frames there are, and whether each says the size of
+    its content. Raises EOFError where the data end inside a frame."""
+    at, frames, sized = 0, 0, True
     while at < len(data):
         if len(data) - at < 8:
             raise EOFError("the data end inside a zstd frame header")
@@ -75,9 +79,10 @@ def require_whole_zstd_frames(data: bytes) -> None:
             at += 8 + int.from_bytes(data[at + 4:at + 8], "little")
             continue
         if magic != ZSTD_MAGIC:
-            return  # not zstd: the decompressor says what it is
+            return frames, False  # not zstd: the decompressor says what it is
         descriptor = data[at + 4]
         single_segment, content_size_flag = descriptor >> 5 & 1, descriptor >> 6
+        frames, sized = frames + 1, sized and (single_segment or content_size_flag > 0)
         at += 5 + (0 if single_segment else 1) + (0, 1, 2, 4)[descriptor & 3]
         at += (1 if single_segment else 0, 2, 4, 8)[content_size_flag]
         last = False
@@ -90,6 +95,7 @@ def require_whole_zstd_frames(data: bytes) -> None:
         at += 4 if descriptor & 4 else 0  # the content checksum
     if at > len(data):
         raise EOFError("the data end inside a zstd frame")
+    return frames, sized
 
 
 _DECOMPRESSORS: dict[str, Callable[[], Callable[[bytes], bytes]]] = {
