@@ -82,7 +82,7 @@ def whole_zstd_frames(data: bytes) -> tuple[int, bool]:
             return frames, False  # not zstd: the decompressor says what it is
         descriptor = data[at + 4]
         single_segment, content_size_flag = descriptor >> 5 & 1, descriptor >> 6
-        frames, sized = frames + 1, sized and (single_segment or content_size_flag > 0)
+        frames, sized = frames + 1, sized and (single_segment == 1 or content_size_flag > 0)
         at += 5 + (0 if single_segment else 1) + (0, 1, 2, 4)[descriptor & 3]
         at += (1 if single_segment else 0, 2, 4, 8)[content_size_flag]
         last = False
