@@ -154,10 +154,11 @@ with tempfile.TemporaryDirectory() as folder:
                     out.write(reader.read())
             else:
                 zstandard.ZstdDecompressor().copy_stream(packed, out)
-        tddft = batch.parsed(skav_rs.parse_tddft, "tddft", str(path), columns)
+        # The module reads the plain copy; the rows name the compressed file.
+        tddft = batch.parsed(lambda _: skav_rs.parse_tddft(plain), "tddft", str(path), columns)
         if tddft is not None:
             batch.add_tddft(columns, str(path), tddft)
-        casscf = batch.parsed(skav_rs.parse_casscf, "casscf", str(path), columns)
+        casscf = batch.parsed(lambda _: skav_rs.parse_casscf(plain), "casscf", str(path), columns)
         if casscf is not None:
             batch.add_casscf(columns, str(path), casscf)
         os.unlink(plain)
