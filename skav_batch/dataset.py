@@ -143,7 +143,8 @@ def save(out: Path, table: pa.Table, parts: list[str]) -> None:
 def plan(found: list[str], manifest: Manifest, kind: Kind, full: bool) -> Plan:
     """Sorts the files found by what a run does with them: the manifest's columns are compared
     with the files on disk in Arrow, so that a large dataset costs no Python object per file."""
-    stats = {path: on_disk(path) for path in found}
+    on_disks = [on_disk(path) for path in found]
+    stats = dict(zip(found, on_disks))
     if manifest.table is None or not len(manifest.table):  # a first run: pyarrow need not load before the threads start
         return Plan(list(found), [], [], [], stats)
     import pyarrow as pa
@@ -153,8 +154,8 @@ def plan(found: list[str], manifest: Manifest, kind: Kind, full: bool) -> Plan:
     labels = pa.array([label(path) for path in found], pa.string())
     rows = pc.index_in(labels, value_set=table["file"])
     same = pc.and_kleene(pc.equal(pc.take(table["reading"], rows), pa.scalar(reading_of(kind))), pc.and_kleene(
-        pc.equal(pc.take(table["bytes"], rows), pa.array([stat[0] for stat in stats.values()], pa.int64())),
-        pc.equal(pc.take(table["mtime_ns"], rows), pa.array([stat[1] for stat in stats.values()], pa.int64()))))
+        pc.equal(pc.take(table["bytes"], rows), pa.array([stat[0] for stat in on_disks], pa.int64())),
+        pc.equal(pc.take(table["mtime_ns"], rows), pa.array([stat[1] for stat in on_disks], pa.int64()))))
     known, unchanged = pc.is_valid(rows).to_pylist(), cast("pa.Array[Any]", pc.fill_null(same, pa.scalar(False))).to_pylist()
     sorted_: dict[str, list[str]] = {"new": [], "changed": [], "unchanged": []}
     for path, is_known, is_same in zip(found, known, unchanged):
@@ -228,10 +229,13 @@ class Committer:
         leaving = pc.is_in(table["file"], value_set=gone)
         # Parts holding rows of files read again or pruned are rewritten without them.
         touched = cast(list[str], pc.unique(table.filter(leaving)["part"]).to_pylist())
-        rewritten = [self.rewrite(part, gone) for part in touched]
         kept = table.filter(pc.invert(leaving))
+        # A part left with no file is not rewritten: it goes.
+        remaining = set(cast(list[str], pc.unique(kept["part"]).to_pylist()))
+        replacements = [self.rewrite(part, gone) if part in remaining else None for part in touched]
+        rewritten = [part for part in replacements if part is not None]
         moved = pc.index_in(kept["part"], value_set=pa.array(touched, pa.string()))
-        kept = kept.set_column(1, "part", pc.if_else(pc.is_valid(moved), pc.take(pa.array(rewritten, pa.string()), moved),
+        kept = kept.set_column(1, "part", pc.if_else(pc.is_valid(moved), pc.take(pa.array(replacements, pa.string()), moved),
                                                     kept["part"]))
         columns: list[Sequence[object]] = [list(column) for column in zip(*read)] if read else [[], [], [], []]
         added = pa.table([pa.array(columns[0], pa.string()), pa.array(columns[1], pa.string()),

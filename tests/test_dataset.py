@@ -84,6 +84,7 @@ def test_incremental_runs_equal_a_fresh_run(tmp_path, change, options, counts, k
                     for name, rows in expected.items()}
     assert rows(out) == expected
     assert [path.name for path in out.rglob("*") if path.name.startswith(".")] == []
+    assert all(pq.read_metadata(part).num_rows for part in (out / "files").glob("part-*.parquet"))  # none emptied
 
 
 @pytest.mark.parametrize("seed", range(4))
