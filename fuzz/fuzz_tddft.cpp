@@ -52,14 +52,14 @@ bool same_outcomes(const Outcome& a, const Outcome& b) {
     return std::get<1>(a) == std::get<1>(b);
 }
 
-void check_specified_reading_stands(std::string_view text) {
+void check_section_heading_reading_stands(std::string_view text) {
     using namespace parsers;
-    std::optional<Outcome> specified = outcome_of(text, [&] {
+    std::optional<Outcome> by_heading = outcome_of(text, [&] {
         return tddft::read_last_section(text, std::span(&headings::kSOCSection, 1));
     });
-    if (!specified) return;  // no line is the section heading
+    if (!by_heading) return;  // no line is the section heading
     std::optional<Outcome> result = outcome_of(text, [&] { return std::optional(tddft::parse_tddft(text).soc_matrix); });
-    if (!same_outcomes(*specified, *result)) fuzz::bug("a text with the section heading read otherwise", "");
+    if (!same_outcomes(*by_heading, *result)) fuzz::bug("a text with the section heading read otherwise", "");
 }
 
 }  // namespace
@@ -67,6 +67,6 @@ void check_specified_reading_stands(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::run(data, size, false, [](core::Text text) { return parsers::tddft::parse_tddft(std::move(text)); });
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (core::is_valid_utf8(bytes)) check_specified_reading_stands(bytes);
+    if (core::is_valid_utf8(bytes)) check_section_heading_reading_stands(bytes);
     return 0;
 }

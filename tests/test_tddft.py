@@ -174,9 +174,9 @@ NEWER = "TD-DFT/TDA EXCITED STATES (TRIPLETS)\n\n" + framed_section(*NEWER_BLOCK
     case("table-before-heading", f"{EIGEN}\n\n{S1}\n{el()}\n\n{FRAMED}\n", soc()),
     case("two-sections-last-wins", framed_section(S1, el()) + framed_section(*NEWER_BLOCK, heading=FRAMED_SHORT), NEWER_RESULT),
     case("older-release", framed_section(*NEWER_BLOCK, before=(SECTION,)), NEWER_RESULT),
-    case("both-specified-first", soc_section(S1) + framed_section(*NEWER_BLOCK), ONE),
-    case("both-specified-last", framed_section(*NEWER_BLOCK) + soc_section(S1), ONE),
-    case("both-specified-fails", soc_section("STATE 1: x") + framed_section(*NEWER_BLOCK), (float_error("Invalid"), 'line 4: "STATE 1: x"')),
+    case("both-section-heading-first", soc_section(S1) + framed_section(*NEWER_BLOCK), ONE),
+    case("both-section-heading-last", framed_section(*NEWER_BLOCK) + soc_section(S1), ONE),
+    case("both-section-heading-fails", soc_section("STATE 1: x") + framed_section(*NEWER_BLOCK), (float_error("Invalid"), 'line 4: "STATE 1: x"')),
     *(case(f"not-a-heading-{name}", framed_section(*NEWER_BLOCK, heading=heading), (UNWRAP_NONE, NOT_HEADED))
       for name, heading in [("trailing-blank", FRAMED + " "), ("lowercase", FRAMED.lower()),
                             ("cut-short", FRAMED[:-1]), ("after-text", "SOC: " + FRAMED)]),
