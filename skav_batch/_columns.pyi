@@ -24,6 +24,10 @@ def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddf
     each file None, or (bytes, mtime_ns, compression) for its files row in place of what the
     reader finds."""
 
+def irregular_file(path: str, /) -> str | None:
+    """What the path is when it is no regular file (``"a named pipe"``, ``"a directory"``, ...), found
+    without opening it; None for a regular file or a path that cannot be examined."""
+
 def quoted(text: str, /) -> str:
     """``text`` in double quotes, escaped as the notes of failures write it (e.g. the path they name)."""
 

@@ -110,12 +110,6 @@ def read_packed(path: str) -> tuple[bytes, os.stat_result]:
         return file.read(), os.fstat(file.fileno())
 
 
-def decompress(path: str, compression: str) -> bytes:
-    """The whole content of a compressed file. Raises OSError if it cannot be read, and
-    DecompressionError if it is truncated or corrupt."""
-    return unpack(read_packed(path)[0], compression)
-
-
 def unpack(data: bytes, compression: str) -> bytes:
     """The content of a compressed file's bytes. Raises DecompressionError if they are truncated
     or corrupt."""

@@ -8,7 +8,6 @@ from __future__ import annotations
 
 import fnmatch
 import os
-import stat
 import tempfile
 from collections.abc import Iterable, Iterator
 from pathlib import Path
@@ -16,7 +15,7 @@ from typing import TYPE_CHECKING, Literal, NamedTuple
 
 import skav_rs
 from skav_batch import _columns
-from skav_batch.compressed import DecompressionError, compression_of, decompress, plain_name, read_packed, unpack
+from skav_batch.compressed import DecompressionError, compression_of, plain_name, read_packed, unpack
 
 if TYPE_CHECKING:
     from skav_rs import CASSCFResult, TDDFTResult
@@ -93,36 +92,17 @@ def parsers_for(path: str, kind: Kind, content: bytes | None = None) -> list[Par
         return ["tddft"]  # unreadable: the module's own failure names the reason
 
 
-def irregular(path: str) -> str | None:
-    """What the path is when it is not a regular file (as the tables' rows say it), else None.
-    Looked at without opening it: a named pipe opened for reading waits for a writer."""
-    try:
-        mode = os.stat(path).st_mode
-    except (OSError, ValueError):
-        return None  # reading it fails, and says why
-    for test, what in [(stat.S_ISREG, None), (stat.S_ISFIFO, "a named pipe"), (stat.S_ISDIR, "a directory"),
-                       (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"),
-                       (stat.S_ISSOCK, "a socket")]:
-        if test(mode):
-            return what
-    return "a file of unknown type"
-
-
 def read_file(path: str, kind: Kind) -> Results:
     """The results of every parser that applies to the file; failures are caught, never raised.
     A compressed file is decompressed into a temporary file for the module, whose notes then name
     the file as given."""
-    if (what := irregular(path)) is not None:
+    if (what := _columns.irregular_file(path)) is not None:
         return Results(failures=(Failure(kind, "NotARegularFile", f"not a regular file: {what}", None),))
-    compression = compression_of(path)
-    if compression is None:
+    content, _ = content_of(path)
+    if content is None:  # a plain file, or one that cannot be read: the module's failure says why
         return read_with_module(path, parsers_for(path, kind), kind)
-    try:
-        content = decompress(path, compression)
-    except DecompressionError as error:
-        return Results(failures=(Failure(kind, "DecompressionError", str(error), None),))
-    except OSError:
-        return read_with_module(path, parsers_for(path, kind), kind)  # the module's failure says why
+    if isinstance(content, str):
+        return Results(failures=(Failure(kind, "DecompressionError", content, None),))
     with tempfile.TemporaryDirectory(prefix="skav-rs-") as folder:
         plain = os.path.join(folder, "content")
         with open(plain, "wb") as file:
@@ -181,7 +161,7 @@ def contents_of(paths: list[str]) -> tuple[list[bytes | str | None], list[Stat |
 
 def content_of(path: str) -> tuple[bytes | str | None, Stat | None]:
     compression = compression_of(path)
-    if compression is None or irregular(path) is not None:
+    if compression is None or _columns.irregular_file(path) is not None:
         return None, None
     try:
         data, status = read_packed(path)

@@ -6,6 +6,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "columns/file_type.hpp"
 #include "columns/reader.hpp"
 #include "core/debug_text.hpp"
 #include "parsers/headings.hpp"
@@ -73,6 +74,21 @@ PyObject* quoted(PyObject*, PyObject* text) noexcept {
     });
 }
 
+// irregular_file(path): what the path is when it is no regular file, as the tables' rows say it
+// ("a named pipe", ...), found without opening it; None for a regular file or one that cannot
+// be examined.
+PyObject* irregular_file(PyObject*, PyObject* path) noexcept {
+    return translating_failures([&]() -> PyObject* {
+        if (!PyUnicode_Check(path)) {
+            PyErr_Format(PyExc_TypeError, "irregular_file() argument must be str, not %.200s", Py_TYPE(path)->tp_name);
+            throw PythonErrorSet{};
+        }
+        std::optional<std::string_view> what = ::columns::irregular_file_at(file_system_bytes(path));
+        if (!what) return Py_NewRef(Py_None);
+        return checked(PyUnicode_FromStringAndSize(what->data(), static_cast<Py_ssize_t>(what->size()))).release();
+    });
+}
+
 // A tuple of str, from texts that convert to std::string_view.
 template <typename Texts>
 Ref text_tuple(const Texts& texts) {
@@ -137,6 +153,10 @@ PyMethodDef methods[] = {
      "failure row is then a DecompressionError).\n"
      "stats: None, or for each file None or a tuple (bytes, mtime_ns, compression) for its files\n"
      "row, in place of what the reader finds (e.g. of a compressed file whose content is given)."},
+    {"irregular_file", irregular_file, METH_O,
+     "irregular_file($module, path, /)\n--\n\n"
+     "What the path is when it is no regular file (\"a named pipe\", \"a directory\", ...), found\n"
+     "without opening it; None for a regular file or a path that cannot be examined."},
     {"quoted", quoted, METH_O,
      "quoted($module, text, /)\n--\n\n"
      "text in double quotes, escaped as the notes of failures write it (e.g. the path they name)."},

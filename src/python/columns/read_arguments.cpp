@@ -46,18 +46,6 @@ std::optional<std::string> unencodable(PyObject* path) {
     return utf8_of(message.get());
 }
 
-std::string file_system_bytes(PyObject* path) {
-    Ref bytes = Ref::steal(PyUnicode_EncodeFSDefault(path));
-    if (!bytes) {
-        // Only a name without strict UTF-8 form fails here (a surrogate that escapes no byte):
-        // left empty, it names no file, and its rows say why it has no UTF-8 form.
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonErrorSet{};
-        PyErr_Clear();
-        return {};
-    }
-    return {PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get()))};
-}
-
 void release_buffer(Py_buffer* buffer) {
     PyBuffer_Release(buffer);
     delete buffer;
@@ -102,6 +90,18 @@ void take_stat(PyObject* item, Py_ssize_t index, ::columns::FileToRead& file) {
 }
 
 }  // namespace
+
+std::string file_system_bytes(PyObject* path) {
+    Ref bytes = Ref::steal(PyUnicode_EncodeFSDefault(path));
+    if (!bytes) {
+        // Only a name without strict UTF-8 form fails here (a surrogate that escapes no byte):
+        // left empty, it names no file, and its rows say why it has no UTF-8 form.
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonErrorSet{};
+        PyErr_Clear();
+        return {};
+    }
+    return {PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get()))};
+}
 
 FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, PyObject* stats) {
     Ref path_items = items_of(paths, "paths");

@@ -3,6 +3,7 @@
 // into values that the reading can use without it.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "columns/reader.hpp"
@@ -23,6 +24,10 @@ struct FilesToRead {
 // None or a tuple (bytes, mtime_ns, compression) for each file) says of it. Throws
 // PythonErrorSet: TypeError, ValueError, OverflowError.
 FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, PyObject* stats);
+
+// The file-system bytes of a str path, as os.fsencode gives them; empty (naming no file) for a
+// name without strict UTF-8 form. Throws PythonErrorSet.
+std::string file_system_bytes(PyObject* path);
 
 // "auto", "tddft" or "casscf". Throws PythonErrorSet: TypeError, ValueError.
 ::columns::Kind kind_argument(PyObject* kind);
