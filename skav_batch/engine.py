@@ -93,8 +93,8 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
         pending[future := client.submit(read_task, task, kind, out, cwd, key=key, pure=False)] = task
         futures.add(future)
 
-    for task in split(paths, max(1, len(client.scheduler_info()["workers"])), MOST_FILES, MOST_BYTES):
-        start(task._replace(name=f"{prefix}-{task.name}"))
+    for task in split(paths, max(1, len(client.scheduler_info()["workers"])), MOST_FILES, MOST_BYTES, f"{prefix}-"):
+        start(task)
     with tally(len(paths), progress) as counted:
         while pending or suspects:
             if not pending:

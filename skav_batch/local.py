@@ -39,8 +39,8 @@ def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, 
     workers = worker_count(workers)
 
     def execute(to_read: list[str], prefix: str, on_done: Callable[[Task], None]) -> Summary:
-        tasks = [task._replace(name=f"{prefix}-{task.name}") for task in split(to_read, workers, MOST_FILES, MOST_BYTES)]
-        return run_tasks(tasks, kind, str(out), workers, progress, on_done)
+        return run_tasks(split(to_read, workers, MOST_FILES, MOST_BYTES, f"{prefix}-"), kind, str(out), workers, progress,
+                         on_done)
 
     return update(paths, kind, out, execute, full=full, prune=prune, dry_run=dry_run)
 

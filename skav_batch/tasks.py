@@ -30,10 +30,10 @@ def size(path: str) -> int:
         return 0  # its reading fails, and says why
 
 
-def split(paths: list[str], workers: int, most_files: int, most_bytes: int) -> list[Task]:
+def split(paths: list[str], workers: int, most_files: int, most_bytes: int, prefix: str = "") -> list[Task]:
     """Tasks of consecutive files, enough to keep every worker busy to the end, each holding at
     most `most_files` files and, unless one file is larger, `most_bytes` bytes: a task's columns
-    stay in memory until its parts are written."""
+    stay in memory until its parts are written. Tasks are named by their number after `prefix`."""
     per_task = max(1, min(most_files, math.ceil(len(paths) / (4 * workers))))
     tasks: list[Task] = []
     group: list[str] = []
@@ -41,10 +41,10 @@ def split(paths: list[str], workers: int, most_files: int, most_bytes: int) -> l
     for path in paths:
         bytes_ = size(path)
         if group and (len(group) == per_task or total + bytes_ > most_bytes):
-            tasks.append(Task(f"{len(tasks):06d}", group))
+            tasks.append(Task(f"{prefix}{len(tasks):06d}", group))
             group, total = [], 0
         group.append(path)
         total += bytes_
     if group:
-        tasks.append(Task(f"{len(tasks):06d}", group))
+        tasks.append(Task(f"{prefix}{len(tasks):06d}", group))
     return tasks
