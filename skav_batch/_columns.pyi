@@ -1,7 +1,10 @@
 """The tables of skav_batch as Arrow columns, read by native code."""
 
-from collections.abc import Buffer, Sequence
-from typing import Literal, final
+from collections.abc import Buffer, Callable, Sequence
+from typing import Literal, TypeAlias, final
+
+Content: TypeAlias = Buffer | str | None
+Stat: TypeAlias = tuple[int, int, str | None] | None
 
 @final
 class Table:
@@ -15,12 +18,14 @@ class Table:
         """The record batches, as a PyCapsule named "arrow_array_stream"; ``requested_schema`` is not looked at."""
 
 def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddft", "casscf"],
-         contents: Sequence[Buffer | str | None] | None = None,
-         stats: Sequence[tuple[int, int, str | None] | None] | None = None) -> tuple[dict[str, Table], int]:
+         contents: Sequence[Content | Callable[[], tuple[Content, Stat]]] | None = None,
+         stats: Sequence[Stat] | None = None) -> tuple[dict[str, Table], int]:
     """The tables soc_states, soc_elements, orbitals, orbital_contributions, failures and files of
     the files at ``paths``, named by ``files`` in their file column, and how many files have a
     failure row. ``contents``: for each file None (read from its path), its content (e.g.
-    decompressed), or why its content could not be had (a DecompressionError row). ``stats``: for
+    decompressed), why its content could not be had (a DecompressionError row), or a callable
+    returning (content, stat), called when the reading reaches the file, so that one such content
+    is held at a time. ``stats``: for
     each file None, or (bytes, mtime_ns, compression) for its files row in place of what the
     reader finds."""
 

@@ -9,7 +9,8 @@ from __future__ import annotations
 import fnmatch
 import os
 import tempfile
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
+from functools import partial
 from pathlib import Path
 from typing import TYPE_CHECKING, Literal, NamedTuple
 
@@ -143,23 +144,25 @@ def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[d
     """The six tables of the files as the native reader hands them over, and how many files failed.
     Relative paths are opened from `cwd` (default: the current folder); the tables hold them as given."""
     opened = paths if cwd is None else [os.path.join(cwd, path) for path in paths]
-    return _columns.read(opened, [label(path) for path in paths], kind, *contents_of(opened))
+    return _columns.read(opened, [label(path) for path in paths], kind, contents_of(opened))
 
 
 Stat = tuple[int, int, str]  # a compressed file's size, mtime_ns and compression, for its files row
 
 
-def contents_of(paths: list[str]) -> tuple[list[bytes | str | None], list[Stat | None]] | tuple[None, None]:
-    """For the native reader: the content of each compressed file, or why it could not be had,
-    and its stat; None where the reader opens the file itself (also a compressed one that cannot
-    be opened or is no regular file: the reader's own row says why). None when no file is compressed."""
+def contents_of(paths: list[str]) -> list[Callable[[], tuple[bytes | str | None, Stat | None]] | None] | None:
+    """For the native reader: for each compressed file, what decompresses it when the reading
+    reaches it (so that one file's content is held at a time); None where the reader opens the
+    file itself. None when no file is compressed."""
     if not any(compression_of(path) for path in paths):
-        return None, None
-    given = [content_of(path) for path in paths]
-    return [content for content, _ in given], [stat for _, stat in given]
+        return None
+    return [partial(content_of, path) if compression_of(path) else None for path in paths]
 
 
 def content_of(path: str) -> tuple[bytes | str | None, Stat | None]:
+    """A compressed file's content, or why it could not be had, and its stat; (None, None) where
+    the reader opens the file itself (also a compressed one that cannot be opened or is no
+    regular file: the reader's own row says why)."""
     compression = compression_of(path)
     if compression is None or _columns.irregular_file(path) is not None:
         return None, None

@@ -135,11 +135,38 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
     case("kind-not-a-str", ([], [], None), TypeError, "read() argument 'kind' must be str, not NoneType"),
     case("stat-not-a-tuple", (["a.out"], ["a.out"], "auto", None, [5]), TypeError,
          "read() argument 'stats' item 0 must be None or a tuple (bytes, mtime_ns, compression), not int"),
+    case("content-an-int", (["a.out"], ["a.out"], "auto", [5]), TypeError,
+         "read() argument 'contents' item 0 must be None, str, bytes-like or callable, not int"),
+    case("supplied-not-a-pair", (["a.out"], ["a.out"], "auto", [lambda: b"text"]), TypeError,
+         "read() argument 'contents' item 0 returned bytes, not a tuple (content, stat)"),
+    case("supplied-an-int", (["a", "b"], ["a", "b"], "auto", [None, lambda: (5, None)]), TypeError,
+         "read() argument 'contents' item 1 must be None, str, bytes-like or callable, not int"),
+    case("supplier-raises", (["a.out"], ["a.out"], "auto", [lambda: 1 / 0]), ZeroDivisionError, "division by zero"),
 ])
 def test_bad_arguments_raise(args, error, message):
     with pytest.raises(error) as info:
         _columns.read(*args)
     assert (type(info.value), str(info.value)) == (error, message)
+
+
+def test_supplied_contents_give_the_rows_of_given_ones_one_held_at_a_time():
+    content = Path(SAMPLES[0]).read_bytes()
+    alive, seen = [0], []
+
+    class Content(bytes):
+        def __del__(self):
+            alive[0] -= 1
+
+    def supply(stat):
+        seen.append(alive[0])  # contents supplied before and still held
+        alive[0] += 1
+        return Content(content), stat
+
+    paths, stats = ["a.out.gz", "b.out", "c.out.xz"], [(7, 11, "gzip"), None, (13, 17, "xz")]
+    supplied, failed = _columns.read(paths, paths, "auto", [lambda stat=stat: supply(stat) for stat in stats])
+    given = _columns.read(paths, paths, "auto", [content] * 3, stats)
+    assert (seen, alive, failed) == ([0, 0, 0], [0], given[1])
+    assert [read_table(table) for table in supplied.values()] == [read_table(table) for table in given[0].values()]
 
 
 def test_pyarrow_imports_the_rows_and_schemas():

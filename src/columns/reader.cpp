@@ -199,19 +199,32 @@ bool read_content(const FileToRead& file, std::string_view content, Kind kind, T
     return add_rows(file, read_content_of(file, kind, content, std::nullopt), tables);
 }
 
-Reading read_files(const std::vector<FileToRead>& files, Kind kind) {
+namespace {
+
+// The rows of one file; true if one of them is a failure row.
+bool read_one(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer) {
+    if (file.decompression_failure) {
+        tables.add_failure(file.label, {name_of(kind), "DecompressionError", *file.decompression_failure, std::nullopt});
+        add_file_row(file, std::nullopt, {.failed = true}, tables);
+        return true;
+    }
+    return file.content ? read_content(file, *file.content, kind, tables) : read_file(file, kind, tables, buffer);
+}
+
+}  // namespace
+
+Reading read_files(const std::vector<FileToRead>& files, Kind kind, const ContentSupplier& supply) {
     Tables tables;
     size_t failed = 0;
     core::Text buffer;  // one for all the files: see read_all_into
-    for (const FileToRead& file : files) {
-        if (file.decompression_failure) {
-            tables.add_failure(file.label, {name_of(kind), "DecompressionError", *file.decompression_failure, std::nullopt});
-            add_file_row(file, std::nullopt, {.failed = true}, tables);
-            ++failed;
-            continue;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].supplied && supply) {
+            FileToRead file = files[i];
+            supply(i, file);
+            failed += read_one(file, kind, tables, buffer) ? 1 : 0;
+        } else {
+            failed += read_one(files[i], kind, tables, buffer) ? 1 : 0;
         }
-        bool failure = file.content ? read_content(file, *file.content, kind, tables) : read_file(file, kind, tables, buffer);
-        failed += failure ? 1 : 0;
     }
     return {tables.finish(), failed};
 }

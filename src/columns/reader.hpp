@@ -2,6 +2,7 @@
 // Files into table rows: the parsers a file calls for, and each one's records or its failure
 // as a row, with the message and note that a call of the module raises for it.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ struct FileToRead {
     // file), and how that was compressed: its files row shows these, not what the reader finds.
     std::optional<FileStamp> stamp = std::nullopt;
     std::optional<std::string> compression = std::nullopt;
+    // The content (or why it could not be had, and the stamp) comes from the caller's supplier
+    // when the reading reaches the file, so that one such content is held at a time.
+    bool supplied = false;
 };
 
 // Each appends the rows of one file, its files row last, and tells whether one of them is a
@@ -47,7 +51,11 @@ struct Reading {
     size_t failed_files = 0;  // files with a failure row
 };
 
-// The rows of the files, in their order.
-Reading read_files(const std::vector<FileToRead>& files, Kind kind);
+// Fills in a supplied file's content, or why it could not be had, and its stamp and compression.
+// What it hands over stays valid until its next call or the end of the reading.
+using ContentSupplier = std::function<void(size_t index, FileToRead& file)>;
+
+// The rows of the files, in their order; `supply` is called for each supplied file.
+Reading read_files(const std::vector<FileToRead>& files, Kind kind, const ContentSupplier& supply = {});
 
 }  // namespace columns

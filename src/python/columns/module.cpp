@@ -25,19 +25,40 @@ struct ModuleState {
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
-// Reading, parsing and building columns touch no Python object: other threads run meanwhile.
-::columns::Reading read_unlocked(const std::vector<::columns::FileToRead>& files, ::columns::Kind kind) {
+// Holds the interpreter lock while it lives, within a stretch that runs without it.
+class Relocked {
+public:
+    explicit Relocked(PyThreadState*& unlocked) : unlocked_(unlocked) { PyEval_RestoreThread(unlocked); }
+    ~Relocked() { unlocked_ = PyEval_SaveThread(); }
+    Relocked(const Relocked&) = delete;
+    Relocked& operator=(const Relocked&) = delete;
+
+private:
+    PyThreadState*& unlocked_;
+};
+
+// Reading, parsing and building columns touch no Python object: other threads run meanwhile. The
+// lock is taken back only to call a supplier of content, file by file.
+::columns::Reading read_unlocked(FilesToRead& files, ::columns::Kind kind) {
     std::optional<::columns::Reading> reading;
     bool out_of_memory = false;
-    Py_BEGIN_ALLOW_THREADS
+    bool python_error = false;
+    PyThreadState* unlocked = PyEval_SaveThread();
+    auto supply = [&](size_t index, ::columns::FileToRead& file) {
+        Relocked locked(unlocked);
+        take_supplied(files, index, file);
+    };
     try {
-        reading = ::columns::read_files(files, kind);
+        reading = ::columns::read_files(files.files, kind, supply);
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     } catch (const std::length_error&) {
         out_of_memory = true;
+    } catch (const PythonErrorSet&) {
+        python_error = true;  // raised by a supplier, and still set
     }
-    Py_END_ALLOW_THREADS
+    PyEval_RestoreThread(unlocked);
+    if (python_error) throw PythonErrorSet{};
     if (out_of_memory) throw std::bad_alloc();
     return std::move(*reading);
 }
@@ -61,7 +82,7 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
         auto [paths, labels, kind_name, contents, stats] = bind_arguments(kRead, args, nargs, kwnames);
         FilesToRead files = files_to_read(paths, labels, contents, stats);
         ::columns::Kind kind = kind_argument(kind_name);
-        return result_of(state_of(module), read_unlocked(files.files, kind)).release();
+        return result_of(state_of(module), read_unlocked(files, kind)).release();
     });
 }
 
@@ -149,8 +170,10 @@ PyMethodDef methods[] = {
      "the parsers that ran, its program version, its soc_states and orbitals rows, whether it failed.\n"
      "kind: \"auto\" (the parsers whose heading each file holds), \"tddft\" or \"casscf\".\n"
      "contents: None, or for each file None (read it from its path), a bytes-like object holding\n"
-     "its content (e.g. decompressed), or a str saying why its content could not be had (its one\n"
-     "failure row is then a DecompressionError).\n"
+     "its content (e.g. decompressed), a str saying why its content could not be had (its one\n"
+     "failure row is then a DecompressionError), or a callable that returns (content, stat), these\n"
+     "two as an item of contents and of stats say them, called when the reading reaches the file:\n"
+     "only one such content is then held at a time.\n"
      "stats: None, or for each file None or a tuple (bytes, mtime_ns, compression) for its files\n"
      "row, in place of what the reader finds (e.g. of a compressed file whose content is given)."},
     {"irregular_file", irregular_file, METH_O,

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace python::columns {
 namespace {
@@ -58,18 +59,18 @@ void require_length(PyObject* items, const char* name, Py_ssize_t count) {
     throw PythonErrorSet{};
 }
 
-// A view of a bytes-like item, whose buffer `held` keeps until the reading is over.
-std::string_view content_of(PyObject* item, Py_ssize_t index, FilesToRead& held) {
-    auto buffer = std::unique_ptr<Py_buffer, void (*)(Py_buffer*)>(new Py_buffer, [](Py_buffer* b) { delete b; });
+// A view of a bytes-like item, and the buffer that keeps it until released.
+std::pair<std::string_view, HeldBuffer> buffer_of(PyObject* item, Py_ssize_t index) {
+    HeldBuffer buffer(new Py_buffer, [](Py_buffer* b) { delete b; });
     if (PyObject_GetBuffer(item, buffer.get(), PyBUF_SIMPLE) != 0) {
         PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "read() argument 'contents' item %zd must be None, str or bytes-like, not %.200s",
+        PyErr_Format(PyExc_TypeError,
+                     "read() argument 'contents' item %zd must be None, str, bytes-like or callable, not %.200s",
                      index, Py_TYPE(item)->tp_name);
         throw PythonErrorSet{};
     }
     std::string_view view(static_cast<const char*>(buffer->buf), static_cast<size_t>(buffer->len));
-    held.buffers.emplace_back(buffer.release(), release_buffer);
-    return view;
+    return {view, HeldBuffer(buffer.release(), release_buffer)};
 }
 
 // A (bytes, mtime_ns, compression) item of `stats`, into the file it describes.
@@ -119,8 +120,6 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, 
         require_length(stat_items.get(), "stats", count);
     }
     FilesToRead result;
-    // No allocation between taking a buffer and holding it: it would be left unreleased.
-    if (content_items) result.buffers.reserve(static_cast<size_t>(count));
     result.files.reserve(static_cast<size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* path = str_item(path_items.get(), i, "paths");
@@ -129,13 +128,40 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, 
         PyObject* content = content_items ? PySequence_Fast_GET_ITEM(content_items.get(), i) : Py_None;
         if (PyUnicode_Check(content)) {
             result.files.back().decompression_failure = utf8_of(content);
+        } else if (PyCallable_Check(content)) {
+            result.files.back().supplied = true;
         } else if (content != Py_None) {
-            result.files.back().content = content_of(content, i, result);
+            auto [view, buffer] = buffer_of(content, i);
+            result.files.back().content = view;
+            result.buffers.push_back(std::move(buffer));
         }
         PyObject* stat = stat_items ? PySequence_Fast_GET_ITEM(stat_items.get(), i) : Py_None;
         if (stat != Py_None) take_stat(stat, i, result.files.back());
     }
+    result.contents = std::move(content_items);
     return result;
+}
+
+void take_supplied(FilesToRead& held, size_t index, ::columns::FileToRead& file) {
+    auto i = static_cast<Py_ssize_t>(index);
+    held.supplied.reset();
+    Ref returned = Ref::steal(PyObject_CallNoArgs(PySequence_Fast_GET_ITEM(held.contents.get(), i)));
+    if (!returned) throw PythonErrorSet{};
+    if (!PyTuple_Check(returned.get()) || PyTuple_GET_SIZE(returned.get()) != 2) {
+        PyErr_Format(PyExc_TypeError, "read() argument 'contents' item %zd returned %.200s, not a tuple (content, stat)",
+                     i, Py_TYPE(returned.get())->tp_name);
+        throw PythonErrorSet{};
+    }
+    PyObject* content = PyTuple_GET_ITEM(returned.get(), 0);
+    PyObject* stat = PyTuple_GET_ITEM(returned.get(), 1);
+    if (stat != Py_None) take_stat(stat, i, file);
+    if (PyUnicode_Check(content)) {
+        file.decompression_failure = utf8_of(content);
+    } else if (content != Py_None) {
+        auto [view, buffer] = buffer_of(content, i);
+        file.content = view;
+        held.supplied = std::move(buffer);
+    }
 }
 
 ::columns::Kind kind_argument(PyObject* kind) {

@@ -11,19 +11,28 @@
 
 namespace python::columns {
 
+using HeldBuffer = std::unique_ptr<Py_buffer, void (*)(Py_buffer*)>;
+
 // The files to read, and the buffers of the contents given for some of them, held until the
 // reading is over (release them with the interpreter lock held).
 struct FilesToRead {
     std::vector<::columns::FileToRead> files;
-    std::vector<std::unique_ptr<Py_buffer, void (*)(Py_buffer*)>> buffers;
+    std::vector<HeldBuffer> buffers;
+    Ref contents;  // the items of `contents`, whose callables supply contents during the reading
+    HeldBuffer supplied{nullptr, nullptr};  // the content supplied last
 };
 
 // Each path's file-system bytes (as os.fsencode gives them) and, if it has no strict UTF-8
 // form, why; each label's UTF-8; the content given for it in `contents` (None, or a sequence
-// holding None or a bytes-like object for each file); what `stats` (None, or a sequence holding
+// holding None, a bytes-like object, a str or a callable for each file); what `stats` (None, or a sequence holding
 // None or a tuple (bytes, mtime_ns, compression) for each file) says of it. Throws
 // PythonErrorSet: TypeError, ValueError, OverflowError.
 FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, PyObject* stats);
+
+// Calls the callable that `contents` holds for file `index` (with the interpreter lock held) and
+// takes the (content, stat) it returns into `file`, as the items of `contents` and `stats` are
+// taken; the content's buffer is held in place of the one supplied before. Throws PythonErrorSet.
+void take_supplied(FilesToRead& held, size_t index, ::columns::FileToRead& file);
 
 // The file-system bytes of a str path, as os.fsencode gives them; empty (naming no file) for a
 // name without strict UTF-8 form. Throws PythonErrorSet.
