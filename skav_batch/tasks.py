@@ -31,18 +31,22 @@ def size(path: str) -> int:
 
 
 def split(paths: list[str], workers: int, most_files: int, most_bytes: int, prefix: str = "") -> list[Task]:
-    """Tasks of consecutive files, enough to keep every worker busy to the end, each holding at
-    most `most_files` files and, unless one file is larger, `most_bytes` bytes: a task's columns
-    stay in memory until its parts are written. Tasks are named by their number after `prefix`."""
-    per_task = max(1, min(most_files, math.ceil(len(paths) / (4 * workers))))
+    """Tasks of consecutive files, each holding at most `most_files` files and, unless one file is
+    larger, `most_bytes` bytes: a task's columns stay in memory until its parts are written. Each
+    task takes a 1/(2 x workers) share of the files left, and no less than a 1/(8 x workers) share
+    of all: the tasks shrink towards the end, so every worker is kept busy until the last file.
+    Tasks are named by their number after `prefix`."""
+    smallest = max(1, math.ceil(len(paths) / (8 * workers)))
     tasks: list[Task] = []
     group: list[str] = []
-    total = 0
-    for path in paths:
+    total = wanted = 0
+    for at, path in enumerate(paths):
         bytes_ = size(path)
-        if group and (len(group) == per_task or total + bytes_ > most_bytes):
+        if group and (len(group) == wanted or total + bytes_ > most_bytes):
             tasks.append(Task(f"{prefix}{len(tasks):06d}", group))
             group, total = [], 0
+        if not group:
+            wanted = min(most_files, max(smallest, math.ceil((len(paths) - at) / (2 * workers))))
         group.append(path)
         total += bytes_
     if group:
