@@ -203,8 +203,7 @@ class Committer:
 
     def __init__(self, out: Path, manifest: Manifest, kind: Kind, run: str, stats: dict[str, tuple[int | None, int | None]],
                  removed: set[str]) -> None:
-        self.out, self.manifest, self.run = out, manifest, run
-        self.reading = reading_of(kind)
+        self.out, self.manifest, self.run, self.kind = out, manifest, run, kind
         self.stats = stats  # of the files to read, by path, when they were planned
         self.removed = set(removed)  # labels whose rows go at the next commit (pruned files)
         self.done: list[Task] = []
@@ -240,7 +239,7 @@ class Committer:
         columns: list[Sequence[object]] = [list(column) for column in zip(*read)] if read else [[], [], [], []]
         added = pa.table([pa.array(columns[0], pa.string()), pa.array(columns[1], pa.string()),
                           pa.array(columns[2], pa.int64()), pa.array(columns[3], pa.int64()),
-                          pa.array([self.reading] * len(read), pa.string())], schema=manifest_schema())
+                          pa.array([reading_of(self.kind)] * len(read), pa.string())], schema=manifest_schema())
         parts = [part for part in self.manifest.parts if part not in touched and part != EMPTY]
         parts += [*rewritten, *(task.name for task in self.done)]
         if not parts:  # every table has a part, also without rows
