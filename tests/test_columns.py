@@ -140,7 +140,9 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
     case("supplied-not-a-pair", (["a.out"], ["a.out"], "auto", [lambda: b"text"]), TypeError,
          "read() argument 'contents' item 0 returned bytes, not a tuple (content, stat)"),
     case("supplied-an-int", (["a", "b"], ["a", "b"], "auto", [None, lambda: (5, None)]), TypeError,
-         "read() argument 'contents' item 1 must be None, str, bytes-like or callable, not int"),
+         "read() argument 'contents' item 1's content must be None, str or bytes-like, not int"),
+    case("supplied-stat-a-list", (["a"], ["a"], "auto", [lambda: (b"", [1, 2, None])]), TypeError,
+         "read() argument 'contents' item 0's stat must be None or a tuple (bytes, mtime_ns, compression), not list"),
     case("supplier-raises", (["a.out"], ["a.out"], "auto", [lambda: 1 / 0]), ZeroDivisionError, "division by zero"),
 ])
 def test_bad_arguments_raise(args, error, message):

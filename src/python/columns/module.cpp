@@ -171,9 +171,9 @@ PyMethodDef methods[] = {
      "kind: \"auto\" (the parsers whose heading each file holds), \"tddft\" or \"casscf\".\n"
      "contents: None, or for each file None (read it from its path), a bytes-like object holding\n"
      "its content (e.g. decompressed), a str saying why its content could not be had (its one\n"
-     "failure row is then a DecompressionError), or a callable that returns (content, stat), these\n"
-     "two as an item of contents and of stats say them, called when the reading reaches the file:\n"
-     "only one such content is then held at a time.\n"
+     "failure row is then a DecompressionError), or a callable, called when the reading reaches\n"
+     "the file, that returns (content, stat): a content as above but no callable, a stat as in\n"
+     "stats. Only one content so supplied is held at a time.\n"
      "stats: None, or for each file None or a tuple (bytes, mtime_ns, compression) for its files\n"
      "row, in place of what the reader finds (e.g. of a compressed file whose content is given)."},
     {"irregular_file", irregular_file, METH_O,

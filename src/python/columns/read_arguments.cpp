@@ -59,29 +59,33 @@ void require_length(PyObject* items, const char* name, Py_ssize_t count) {
     throw PythonErrorSet{};
 }
 
+// "read() <what it is> must be <what it may be>, not <its type>"
+[[noreturn]] void wrong_type(const std::string& what, const char* allowed, PyObject* item) {
+    PyErr_Format(PyExc_TypeError, "read() %s must be %s, not %.200s", what.c_str(), allowed, Py_TYPE(item)->tp_name);
+    throw PythonErrorSet{};
+}
+
+std::string item_name(const char* argument, Py_ssize_t index) {
+    return "argument '" + std::string(argument) + "' item " + std::to_string(index);
+}
+
 // A view of a bytes-like item, and the buffer that keeps it until released.
-std::pair<std::string_view, HeldBuffer> buffer_of(PyObject* item, Py_ssize_t index) {
+std::pair<std::string_view, HeldBuffer> buffer_of(PyObject* item, const std::string& what, const char* allowed) {
     HeldBuffer buffer(new Py_buffer, [](Py_buffer* b) { delete b; });
     if (PyObject_GetBuffer(item, buffer.get(), PyBUF_SIMPLE) != 0) {
         PyErr_Clear();
-        PyErr_Format(PyExc_TypeError,
-                     "read() argument 'contents' item %zd must be None, str, bytes-like or callable, not %.200s",
-                     index, Py_TYPE(item)->tp_name);
-        throw PythonErrorSet{};
+        wrong_type(what, allowed, item);
     }
     std::string_view view(static_cast<const char*>(buffer->buf), static_cast<size_t>(buffer->len));
     return {view, HeldBuffer(buffer.release(), release_buffer)};
 }
 
-// A (bytes, mtime_ns, compression) item of `stats`, into the file it describes.
-void take_stat(PyObject* item, Py_ssize_t index, ::columns::FileToRead& file) {
+// A (bytes, mtime_ns, compression) stat, into the file it describes.
+void take_stat(PyObject* item, const std::string& what, ::columns::FileToRead& file) {
     PyObject* compression = PyTuple_Check(item) && PyTuple_GET_SIZE(item) == 3 ? PyTuple_GET_ITEM(item, 2) : nullptr;
     if (!compression || !PyLong_Check(PyTuple_GET_ITEM(item, 0)) || !PyLong_Check(PyTuple_GET_ITEM(item, 1)) ||
         !(compression == Py_None || PyUnicode_Check(compression))) {
-        PyErr_Format(PyExc_TypeError,
-                     "read() argument 'stats' item %zd must be None or a tuple (bytes, mtime_ns, compression), "
-                     "not %.200s", index, Py_TYPE(item)->tp_name);
-        throw PythonErrorSet{};
+        wrong_type(what, "None or a tuple (bytes, mtime_ns, compression)", item);
     }
     unsigned long long bytes = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(item, 0));
     long long mtime_ns = PyLong_AsLongLong(PyTuple_GET_ITEM(item, 1));
@@ -131,14 +135,16 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, 
         } else if (PyCallable_Check(content)) {
             result.files.back().supplied = true;
         } else if (content != Py_None) {
-            auto [view, buffer] = buffer_of(content, i);
+            auto [view, buffer] = buffer_of(content, item_name("contents", i), "None, str, bytes-like or callable");
             result.files.back().content = view;
             result.buffers.push_back(std::move(buffer));
         }
         PyObject* stat = stat_items ? PySequence_Fast_GET_ITEM(stat_items.get(), i) : Py_None;
-        if (stat != Py_None) take_stat(stat, i, result.files.back());
+        if (stat != Py_None) take_stat(stat, item_name("stats", i), result.files.back());
     }
-    result.contents = std::move(content_items);
+    // A copy: the callables may change the sequence they were given in.
+    if (content_items) result.contents = Ref::steal(PySequence_Tuple(content_items.get()));
+    if (content_items && !result.contents) throw PythonErrorSet{};
     return result;
 }
 
@@ -154,11 +160,12 @@ void take_supplied(FilesToRead& held, size_t index, ::columns::FileToRead& file)
     }
     PyObject* content = PyTuple_GET_ITEM(returned.get(), 0);
     PyObject* stat = PyTuple_GET_ITEM(returned.get(), 1);
-    if (stat != Py_None) take_stat(stat, i, file);
+    std::string returned_by = item_name("contents", i) + "'s ";
+    if (stat != Py_None) take_stat(stat, returned_by + "stat", file);
     if (PyUnicode_Check(content)) {
         file.decompression_failure = utf8_of(content);
     } else if (content != Py_None) {
-        auto [view, buffer] = buffer_of(content, i);
+        auto [view, buffer] = buffer_of(content, returned_by + "content", "None, str or bytes-like");
         file.content = view;
         held.supplied = std::move(buffer);
     }
