@@ -171,6 +171,12 @@ def test_supplied_contents_give_the_rows_of_given_ones_one_held_at_a_time():
     assert [read_table(table) for table in supplied.values()] == [read_table(table) for table in given[0].values()]
 
 
+def test_a_supplier_may_empty_the_list_it_came_in():
+    contents = []
+    contents += [lambda: (contents.clear(), (b"", None))[1]] * 2
+    assert _columns.read(["a", "b"], ["a", "b"], "auto", contents)[1] == 2  # two empty texts: NoSection
+
+
 def test_pyarrow_imports_the_rows_and_schemas():
     pa = pytest.importorskip("pyarrow")
     from skav_batch.tables import SCHEMAS
