@@ -233,7 +233,8 @@ ORDER = [
        'Unexpected token Some(TableHeader(["1", "2", "3", "4", "' + written + '"]))') for name, field, written in [
         ("backslash", "a\\b", "a\\\\b"), ("double quote", 'say"hi"', 'say\\"hi\\"'), ("NUL", "\x00", "\\0"),
         ("U+0001", "a\x01", "a\\u{1}"), ("escape", "\x1b[0m", "\\u{1b}[0m"), ("DEL", "\x7f", "\\u{7f}"),
-        ("C1 control", "\x9f", "\\u{9f}"), ("letters", "Ö中\U0001f600", "Ö中\U0001f600"), ("zero width space", "x\u200by", "x\\u{200b}y")]),
+        ("C1 control", "\x9f", "\\u{9f}"), ("letters", "Ö中\U0001f600", "Ö中\U0001f600"), ("zero width space", "x\u200by", "x\\u{200b}y"),
+        ("tag character", "a\U000e0001", "a\\u{e0001}")]),
 ]
 MISSING = [
     ("blank-only line between blocks", composition_section(*block(), "   ")),
