@@ -83,7 +83,8 @@ def update(found: list[str], kind: Kind, out: Path, execute: Execute, *, full: b
         tidy(out, manifest)
         planned = plan(found, manifest, kind, full)
         run = os.urandom(4).hex()
-        committer = Committer(out, manifest, kind, run, planned.stats, set(planned.gone) if prune else set())
+        committer = Committer(out, manifest, kind, run, planned.stats, set(planned.gone) if prune else set(),
+                              replacing=bool(planned.changed))
         try:
             summary = Summary(0, 0)
             if planned.new or planned.changed:
@@ -202,10 +203,13 @@ class Committer:
     """Takes the tasks as they finish and commits them, every COMMIT_SECONDS and at the end."""
 
     def __init__(self, out: Path, manifest: Manifest, kind: Kind, run: str, stats: dict[str, tuple[int | None, int | None]],
-                 removed: set[str]) -> None:
+                 removed: set[str], replacing: bool) -> None:
         self.out, self.manifest, self.run, self.kind = out, manifest, run, kind
         self.stats = stats  # of the files to read, by path, when they were planned
         self.removed = set(removed)  # labels whose rows go at the next commit (pruned files)
+        # Whether files committed before the run are read again: only they and pruned files take
+        # rows out of the committed ones.
+        self.replacing = replacing
         self.done: list[Task] = []
         self.rewrites = 0
         self.last = time.monotonic()
@@ -218,24 +222,15 @@ class Committer:
 
     def commit(self) -> None:
         import pyarrow as pa
-        import pyarrow.compute as pc
 
         if not self.done and not self.removed and self.manifest.parts:
             return  # nothing to change
         table = self.manifest.table if self.manifest.table is not None else manifest_schema().empty_table()
         read = [(label(path), task.name, *self.stats[path]) for task in self.done for path in task.paths]
-        gone = pa.array(sorted(self.removed | {row[0] for row in read}), pa.string())
-        leaving = pc.is_in(table["file"], value_set=gone)
-        # Parts holding rows of files read again or pruned are rewritten without them.
-        touched = cast(list[str], pc.unique(table.filter(leaving)["part"]).to_pylist())
-        kept = table.filter(pc.invert(leaving))
-        # A part left with no file is not rewritten: it goes.
-        remaining = set(cast(list[str], pc.unique(kept["part"]).to_pylist()))
-        replacements = [self.rewrite(part, gone) if part in remaining else None for part in touched]
-        rewritten = [part for part in replacements if part is not None]
-        moved = pc.index_in(kept["part"], value_set=pa.array(touched, pa.string()))
-        kept = kept.set_column(1, "part", pc.if_else(pc.is_valid(moved), pc.take(pa.array(replacements, pa.string()), moved),
-                                                    kept["part"]))
+        if self.replacing or self.removed:
+            kept, touched, rewritten = self.without(table, self.removed | {row[0] for row in read})
+        else:
+            kept, touched, rewritten = table, [], []
         columns: list[Sequence[object]] = [list(column) for column in zip(*read)] if read else [[], [], [], []]
         added = pa.table([pa.array(columns[0], pa.string()), pa.array(columns[1], pa.string()),
                           pa.array(columns[2], pa.int64()), pa.array(columns[3], pa.int64()),
@@ -262,6 +257,23 @@ class Committer:
                 for name in _columns.TABLES:
                     (self.out / name / part_name(part)).unlink(missing_ok=True)
         self.done, self.removed, self.last = [], set(), time.monotonic()
+
+    def without(self, table: pa.Table, files: set[str]) -> tuple[pa.Table, list[str], list[str]]:
+        """The committed rows but those of `files`; the parts that held theirs, and the copies of
+        them rewritten without them (a part left with no file is not rewritten: it goes)."""
+        import pyarrow as pa
+        import pyarrow.compute as pc
+
+        gone = pa.array(sorted(files), pa.string())
+        leaving = pc.is_in(table["file"], value_set=gone)
+        touched = cast(list[str], pc.unique(table.filter(leaving)["part"]).to_pylist())
+        kept = table.filter(pc.invert(leaving))
+        remaining = set(cast(list[str], pc.unique(kept["part"]).to_pylist()))
+        replacements = [self.rewrite(part, gone) if part in remaining else None for part in touched]
+        moved = pc.index_in(kept["part"], value_set=pa.array(touched, pa.string()))
+        kept = kept.set_column(1, "part", pc.if_else(pc.is_valid(moved), pc.take(pa.array(replacements, pa.string()), moved),
+                                                    kept["part"]))
+        return kept, touched, [part for part in replacements if part is not None]
 
     def rewrite(self, part: str, drop: pa.Array[Any]) -> str:
         """A copy of a part without the rows of the files in `drop`, staged under a new name."""

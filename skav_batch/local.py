@@ -137,7 +137,6 @@ def run_tasks(tasks: list[Task], kind: Kind, out: str, workers: int, progress: b
     import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
 
     import skav_batch.tables  # noqa: F401
-    import pyarrow.compute  # noqa: F401  (for the commits, which would otherwise load it at the end)
     try:
         return readers.collect(tasks, progress, on_done)
     except BaseException:  # Ctrl-C, or a task that could not write its parts

@@ -8,7 +8,6 @@ from __future__ import annotations
 
 import fnmatch
 import os
-import tempfile
 from collections.abc import Callable, Iterable, Iterator
 from functools import partial
 from pathlib import Path
@@ -104,6 +103,8 @@ def read_file(path: str, kind: Kind) -> Results:
         return read_with_module(path, parsers_for(path, kind), kind)
     if isinstance(content, str):
         return Results(failures=(Failure(kind, "DecompressionError", content, None),))
+    import tempfile  # only here: a run of the tables does not wait for it
+
     with tempfile.TemporaryDirectory(prefix="skav-rs-") as folder:
         plain = os.path.join(folder, "content")
         with open(plain, "wb") as file:
