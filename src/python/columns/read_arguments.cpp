@@ -59,33 +59,44 @@ void require_length(PyObject* items, const char* name, Py_ssize_t count) {
     throw PythonErrorSet{};
 }
 
-// "read() <what it is> must be <what it may be>, not <its type>"
-[[noreturn]] void wrong_type(const std::string& what, const char* allowed, PyObject* item) {
-    PyErr_Format(PyExc_TypeError, "read() %s must be %s, not %.200s", what.c_str(), allowed, Py_TYPE(item)->tp_name);
+// Where a value was found, named only when it is wrong: "argument 'contents' item 3", with
+// `part` ("'s stat") when a supplier returned it.
+struct Place {
+    const char* argument;
+    Py_ssize_t index;
+    const char* part = "";
+};
+
+// "read() <place> must be <what it may be>, not <its type>"
+[[noreturn]] void wrong_type(Place place, const char* allowed, PyObject* item) {
+    PyErr_Format(PyExc_TypeError, "read() argument '%s' item %zd%s must be %s, not %.200s", place.argument, place.index,
+                 place.part, allowed, Py_TYPE(item)->tp_name);
     throw PythonErrorSet{};
 }
 
-std::string item_name(const char* argument, Py_ssize_t index) {
-    return "argument '" + std::string(argument) + "' item " + std::to_string(index);
-}
-
-// A view of a bytes-like item, and the buffer that keeps it until released.
-std::pair<std::string_view, HeldBuffer> buffer_of(PyObject* item, const std::string& what, const char* allowed) {
+// A content: a str says why it could not be had, a bytes-like object is the content, whose
+// buffer is handed back to be held while the file is read; None leaves the file to be opened.
+HeldBuffer take_content(PyObject* item, Place place, const char* allowed, ::columns::FileToRead& file) {
+    if (item == Py_None) return {nullptr, nullptr};
+    if (PyUnicode_Check(item)) {
+        file.decompression_failure = utf8_of(item);
+        return {nullptr, nullptr};
+    }
     HeldBuffer buffer(new Py_buffer, [](Py_buffer* b) { delete b; });
     if (PyObject_GetBuffer(item, buffer.get(), PyBUF_SIMPLE) != 0) {
         PyErr_Clear();
-        wrong_type(what, allowed, item);
+        wrong_type(place, allowed, item);
     }
-    std::string_view view(static_cast<const char*>(buffer->buf), static_cast<size_t>(buffer->len));
-    return {view, HeldBuffer(buffer.release(), release_buffer)};
+    file.content = std::string_view(static_cast<const char*>(buffer->buf), static_cast<size_t>(buffer->len));
+    return {buffer.release(), release_buffer};
 }
 
 // A (bytes, mtime_ns, compression) stat, into the file it describes.
-void take_stat(PyObject* item, const std::string& what, ::columns::FileToRead& file) {
+void take_stat(PyObject* item, Place place, ::columns::FileToRead& file) {
     PyObject* compression = PyTuple_Check(item) && PyTuple_GET_SIZE(item) == 3 ? PyTuple_GET_ITEM(item, 2) : nullptr;
     if (!compression || !PyLong_Check(PyTuple_GET_ITEM(item, 0)) || !PyLong_Check(PyTuple_GET_ITEM(item, 1)) ||
         !(compression == Py_None || PyUnicode_Check(compression))) {
-        wrong_type(what, "None or a tuple (bytes, mtime_ns, compression)", item);
+        wrong_type(place, "None or a tuple (bytes, mtime_ns, compression)", item);
     }
     unsigned long long bytes = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(item, 0));
     long long mtime_ns = PyLong_AsLongLong(PyTuple_GET_ITEM(item, 1));
@@ -130,17 +141,14 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, 
         std::string label = utf8_of(str_item(label_items.get(), i, "files"));
         result.files.push_back({file_system_bytes(path), std::move(label), unencodable(path)});
         PyObject* content = content_items ? PySequence_Fast_GET_ITEM(content_items.get(), i) : Py_None;
-        if (PyUnicode_Check(content)) {
-            result.files.back().decompression_failure = utf8_of(content);
-        } else if (PyCallable_Check(content)) {
+        if (PyCallable_Check(content)) {
             result.files.back().supplied = true;
-        } else if (content != Py_None) {
-            auto [view, buffer] = buffer_of(content, item_name("contents", i), "None, str, bytes-like or callable");
-            result.files.back().content = view;
+        } else if (HeldBuffer buffer = take_content(content, {"contents", i}, "None, str, bytes-like or callable",
+                                                    result.files.back())) {
             result.buffers.push_back(std::move(buffer));
         }
         PyObject* stat = stat_items ? PySequence_Fast_GET_ITEM(stat_items.get(), i) : Py_None;
-        if (stat != Py_None) take_stat(stat, item_name("stats", i), result.files.back());
+        if (stat != Py_None) take_stat(stat, {"stats", i}, result.files.back());
     }
     // A copy: the callables may change the sequence they were given in.
     if (content_items) result.contents = Ref::steal(PySequence_Tuple(content_items.get()));
@@ -158,17 +166,10 @@ void take_supplied(FilesToRead& held, size_t index, ::columns::FileToRead& file)
                      i, Py_TYPE(returned.get())->tp_name);
         throw PythonErrorSet{};
     }
-    PyObject* content = PyTuple_GET_ITEM(returned.get(), 0);
     PyObject* stat = PyTuple_GET_ITEM(returned.get(), 1);
-    std::string returned_by = item_name("contents", i) + "'s ";
-    if (stat != Py_None) take_stat(stat, returned_by + "stat", file);
-    if (PyUnicode_Check(content)) {
-        file.decompression_failure = utf8_of(content);
-    } else if (content != Py_None) {
-        auto [view, buffer] = buffer_of(content, returned_by + "content", "None, str or bytes-like");
-        file.content = view;
-        held.supplied = std::move(buffer);
-    }
+    if (stat != Py_None) take_stat(stat, {"contents", i, "'s stat"}, file);
+    held.supplied = take_content(PyTuple_GET_ITEM(returned.get(), 0), {"contents", i, "'s content"},
+                                 "None, str or bytes-like", file);
 }
 
 ::columns::Kind kind_argument(PyObject* kind) {
