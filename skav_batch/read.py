@@ -149,15 +149,15 @@ def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[d
 
 
 Stat = tuple[int, int, str]  # a compressed file's size, mtime_ns and compression, for its files row
+Supplier = Callable[[], tuple[bytes | str | None, Stat | None]]  # a compressed file's content_of, called by the reader
 
 
-def contents_of(paths: list[str]) -> list[Callable[[], tuple[bytes | str | None, Stat | None]] | None] | None:
+def contents_of(paths: list[str]) -> list[Supplier | None] | None:
     """For the native reader: for each compressed file, what decompresses it when the reading
     reaches it (so that one file's content is held at a time); None where the reader opens the
     file itself. None when no file is compressed."""
-    if not any(compression_of(path) for path in paths):
-        return None
-    return [partial(content_of, path) if compression_of(path) else None for path in paths]
+    supplied: list[Supplier | None] = [partial(content_of, path) if compression_of(path) else None for path in paths]
+    return supplied if any(supplied) else None
 
 
 def content_of(path: str) -> tuple[bytes | str | None, Stat | None]:
