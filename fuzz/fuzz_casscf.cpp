@@ -35,17 +35,16 @@ void check_readings_agree(std::string_view text) {
     using namespace parsers::casscf;
     parsers::LineCursor lines(text);
     if (!lines.next_heading("LOEWDIN ORBITAL-COMPOSITIONS") || !skip_to_table(lines)) return;
-    TableLines table(lines);
     OrbitalAssembler assembler;
     std::vector<Orbital> orbitals;
     try {
         core::DeferredReports deferred;
-        scan_composition_section(table, assembler);
+        scan_composition_section(lines, assembler);
         orbitals = std::move(assembler).finish();
     } catch (const core::CheckFailure&) {
         return;
     }
-    std::optional<std::vector<Orbital>> any_width = read_blocks_of_any_width(table);
+    std::optional<std::vector<Orbital>> any_width = read_blocks_of_any_width(lines);
     // A block whose energy or occupation row is another line has no orbitals, and no place among blocks of any width.
     if (!any_width ? assembler.blocks_without_orbitals() == 0 : !same_orbitals(orbitals, *any_width)) {
         fuzz::bug("the readings of five or six and of any width disagree", any_width ? "other orbitals" : "refused");

@@ -90,16 +90,22 @@ Token tokenize_composition_line(std::string_view line) {
     return tokenize_contribution(line);
 }
 
-std::optional<std::string_view> TableLines::next() noexcept {
-    if (ended_) return std::nullopt;
-    std::optional<std::string_view> line = lines_.next();
-    if (!line) return std::nullopt;
-    if (starts_with_section_rule(*line)) {
-        ended_ = true;
-    } else if (is_heading(*line, kUnderline)) {
-        lines_.next();
+std::optional<std::string_view> TableLines::next(LineCursor& lines) noexcept {
+    while (!ended_) {
+        std::optional<std::string_view> line = lines.next();
+        if (!line) return std::nullopt;
+        if (skip_next_) {
+            skip_next_ = false;
+            continue;
+        }
+        if (starts_with_section_rule(*line)) {
+            ended_ = true;
+        } else if (is_heading(*line, kUnderline)) {
+            skip_next_ = true;
+        }
+        return line;
     }
-    return line;
+    return std::nullopt;
 }
 
 bool skip_to_table(LineCursor& lines) noexcept {
@@ -109,8 +115,9 @@ bool skip_to_table(LineCursor& lines) noexcept {
     return true;
 }
 
-void scan_composition_section(TableLines lines, OrbitalAssembler& assembler) {
-    while (std::optional<std::string_view> line = lines.next()) assembler.add(tokenize_composition_line(*line), *line);
+void scan_composition_section(LineCursor lines, OrbitalAssembler& assembler) {
+    TableLines table;
+    while (std::optional<std::string_view> line = table.next(lines)) assembler.add(tokenize_composition_line(*line), *line);
 }
 
 void OrbitalAssembler::add(Token token, std::string_view line) {
@@ -118,13 +125,13 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
     switch (state_) {
         case State::BetweenBlocks:
             if (auto* numbers = std::get_if<token::TableHeader>(&token)) {
-                numbers_ = std::move(*numbers);
-                number_line_ = line;
+                numbers_.assign(numbers->texts.begin(), numbers->texts.end());
+                number_line_ = core::Location::line_of(line);
                 state_ = State::EnergyRow;
             } else if (std::holds_alternative<token::Contribution>(token)) {
-                hold_back("Encountered Contribution", line);
+                hold_back("Encountered Contribution", core::Location::line_of(line));
             } else if (std::holds_alternative<token::TableDivider>(token)) {
-                hold_back("Encountered Divider", line);
+                hold_back("Encountered Divider", core::Location::line_of(line));
             } else if (std::holds_alternative<token::SectionDivider>(token)) {
                 state_ = State::Ended;
             }
@@ -132,8 +139,8 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
         case State::EnergyRow:
             // A row of another kind is taken all the same and the block gets no orbitals.
             if (auto* energies = std::get_if<token::TableHeader>(&token)) {
-                energies_ = std::move(*energies);
-                energy_line_ = line;
+                energies_.assign(energies->texts.begin(), energies->texts.end());
+                energy_line_ = core::Location::line_of(line);
                 state_ = State::OccupationRow;
             } else {
                 skip_orbitals(token, line);
@@ -149,7 +156,9 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
             state_ = State::Divider;
             return;
         case State::Divider:
-            if (!std::holds_alternative<token::TableDivider>(token)) hold_back("Table divider expected", line);
+            if (!std::holds_alternative<token::TableDivider>(token)) {
+                hold_back("Table divider expected", core::Location::line_of(line));
+            }
             state_ = State::Rows;
             return;
         case State::Rows:
@@ -161,7 +170,7 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
                 block_.clear();
                 state_ = State::BetweenBlocks;
             } else {
-                hold_back("Unexpected token Some(" + text_form(token) + ")", line);
+                hold_back("Unexpected token Some(" + text_form(token) + ")", core::Location::line_of(line));
             }
             return;
         case State::Ended:
@@ -171,17 +180,17 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
 
 // Each failure names the row that its text stands on.
 void OrbitalAssembler::make_orbitals(const token::TableHeader& occupations, std::string_view occupation_line) {
-    for (size_t i = 0; i < numbers_.texts.size(); ++i) {
-        Parsed<uint32_t> orbital_nr = parse_u32(numbers_.texts[i]);
+    core::Location occupation_place = core::Location::line_of(occupation_line);
+    for (size_t i = 0; i < numbers_.size(); ++i) {
+        Parsed<uint32_t> orbital_nr = parse_u32(numbers_[i]);
         if (hold_back_if_failed(orbital_nr.error, number_line_)) return;
-        std::optional<std::string_view> energy_text = text_at(energies_.texts, i);
-        if (!energy_text) return hold_back(core::kMissingItem, energy_line_);
-        Parsed<float> energy = parse_f32(*energy_text);
+        if (i >= energies_.size()) return hold_back(core::kMissingItem, energy_line_);
+        Parsed<float> energy = parse_f32(energies_[i]);
         if (hold_back_if_failed(energy.error, energy_line_)) return;
         std::optional<std::string_view> occupation_text = text_at(occupations.texts, i);
-        if (!occupation_text) return hold_back(core::kMissingItem, occupation_line);
+        if (!occupation_text) return hold_back(core::kMissingItem, occupation_place);
         Parsed<float> occupation = parse_f32(*occupation_text);
-        if (hold_back_if_failed(occupation.error, occupation_line)) return;
+        if (hold_back_if_failed(occupation.error, occupation_place)) return;
         block_.push_back(Orbital{orbital_nr.value, energy.value, occupation.value, {}});
     }
 }
@@ -190,11 +199,11 @@ void OrbitalAssembler::add_row(const token::Contribution& row, std::string_view 
     for (size_t k = 0; k < block_.size(); ++k) {
         // The atom number is read for every orbital, as each contribution holds its own.
         Parsed<uint32_t> atom_nr = parse_u32(row.atom_nr);
-        if (hold_back_if_failed(atom_nr.error, line)) return;
+        if (hold_back_if_failed(atom_nr.error, core::Location::line_of(line))) return;
         std::optional<std::string_view> value_text = text_at(row.values, k);
-        if (!value_text) return hold_back(core::kMissingItem, line);
+        if (!value_text) return hold_back(core::kMissingItem, core::Location::line_of(line));
         Parsed<float> value = parse_f32(*value_text);
-        if (hold_back_if_failed(value.error, line)) return;
+        if (hold_back_if_failed(value.error, core::Location::line_of(line))) return;
         block_[k].contributions.push_back(records::casscf::Contribution{
             atom_nr.value, std::string(row.element), std::string(row.orbital_type), value.value});
     }
@@ -204,23 +213,30 @@ void OrbitalAssembler::skip_orbitals(const Token& token, std::string_view line) 
     ++blocks_without_orbitals_;
     // A section rule taken as a header row ends the tokens inside a block: a failure for want
     // of more tokens stands there, not at the end of the input.
-    if (std::holds_alternative<token::SectionDivider>(token)) section_rule_line_ = line;
+    if (std::holds_alternative<token::SectionDivider>(token)) section_rule_line_ = core::Location::line_of(line);
 }
 
-bool OrbitalAssembler::hold_back_if_failed(const NumberError& error, std::string_view line, source_location at) {
+bool OrbitalAssembler::hold_back_if_failed(const NumberError& error, const core::Location& line, source_location at) {
     if (!error.kind) return false;
     hold_back(error.message(), line, at);
     return true;
 }
 
-void OrbitalAssembler::hold_back(std::string message, std::string_view line, source_location at) {
-    held_back_ = core::HeldFailure{std::move(message), core::Location::line_of(line), at};
+void OrbitalAssembler::hold_back(std::string message, const core::Location& line, source_location at) {
+    held_back_ = core::HeldFailure{std::move(message), line, at};
+}
+
+void OrbitalAssembler::settle(std::string_view piece, size_t first_line) noexcept {
+    number_line_.settle(piece, first_line);
+    energy_line_.settle(piece, first_line);
+    if (section_rule_line_) section_rule_line_->settle(piece, first_line);
+    if (held_back_) held_back_->location.settle(piece, first_line);
 }
 
 std::vector<Orbital> OrbitalAssembler::finish() && {
     if (held_back_) held_back_->raise();
     // The tokens ran out inside a block: at the end of the input, or at a section rule taken as a header row.
-    core::Location end = section_rule_line_ ? core::Location::line_of(*section_rule_line_) : core::Location::end_of_input();
+    core::Location end = section_rule_line_ ? *section_rule_line_ : core::Location::end_of_input();
     switch (state_) {
         case State::EnergyRow:
         case State::OccupationRow:
@@ -237,36 +253,89 @@ std::vector<Orbital> OrbitalAssembler::finish() && {
 
 std::optional<CASSCFOutput> parse_casscf(core::Text text) { return parse_casscf(text.view()); }
 
-namespace {
-
-// Reads blocks of five or six columns, and only where that fails, blocks of any width: the
-// program writes a last block of whatever is left. The failure of the first reading stands
-// when the second fails too; it is reported only then.
-std::vector<Orbital> read_table(TableLines lines) {
-    std::optional<core::CheckFailure> failure;
-    {
-        core::DeferredReports deferred;
-        try {
-            OrbitalAssembler assembler;
-            scan_composition_section(lines, assembler);
-            return std::move(assembler).finish();
-        } catch (core::CheckFailure& caught) {
-            failure.emplace(std::move(caught));
+void CompositionReading::read(LineCursor& lines) {
+    for (;;) {
+        switch (step_) {
+            case Step::Heading:
+                if (!lines.next_heading(kCompositionHeading)) return;
+                step_ = Step::Underline;
+                break;
+            case Step::Underline:
+                // Before the table only the underline counts; the table starts one line after it.
+                if (!lines.next_heading(kUnderline)) return;
+                step_ = Step::SkippedLine;
+                break;
+            case Step::SkippedLine:
+                if (!lines.next()) return;
+                step_ = Step::Table;
+                if (alongside_) {
+                    any_width_.emplace();
+                } else {
+                    table_start_ = lines;
+                }
+                break;
+            case Step::Table: {
+                std::optional<std::string_view> line = table_.next(lines);
+                if (!line) {
+                    if (table_.ended()) step_ = Step::Ended;
+                    return;
+                }
+                add_table_line(*line);
+                break;
+            }
+            case Step::Ended:
+                return;
         }
     }
-    if (std::optional<std::vector<Orbital>> orbitals = read_blocks_of_any_width(lines)) return std::move(*orbitals);
-    failure->report();
-    throw std::move(*failure);
 }
 
-}  // namespace
+void CompositionReading::add_table_line(std::string_view line) {
+    if (!failure_) {
+        // A failure of this reading is told only where the other reading fails too.
+        core::DeferredReports deferred;
+        try {
+            assembler_.add(tokenize_composition_line(line), line);
+        } catch (core::CheckFailure& caught) {
+            failure_.emplace(std::move(caught));
+        }
+    }
+    // The section rule ends the reading of any width, and is no line of its table.
+    if (any_width_ && !starts_with_section_rule(line) && !any_width_->add(line)) any_width_.reset();
+    // The table is read again later, or neither reading is left to take its lines.
+    if (failure_ && !any_width_) step_ = Step::Ended;
+}
+
+void CompositionReading::settle(std::string_view piece, size_t first_line) noexcept {
+    assembler_.settle(piece, first_line);
+    if (failure_) failure_->location().settle(piece, first_line);
+}
+
+std::optional<CASSCFOutput> CompositionReading::finish() && {
+    if (step_ == Step::Heading) return std::nullopt;
+    if (step_ == Step::Underline || step_ == Step::SkippedLine) return CASSCFOutput{};
+    if (!failure_) {
+        core::DeferredReports deferred;
+        try {
+            return CASSCFOutput{std::move(assembler_).finish()};
+        } catch (core::CheckFailure& caught) {
+            failure_.emplace(std::move(caught));
+        }
+    }
+    // Blocks of five or six columns do not read the table: blocks of any width may.
+    std::optional<std::vector<Orbital>> orbitals;
+    if (any_width_) orbitals = std::move(*any_width_).finish();
+    if (table_start_) orbitals = read_blocks_of_any_width(*table_start_);
+    if (orbitals) return CASSCFOutput{std::move(*orbitals)};
+    failure_->report();
+    throw std::move(*failure_);
+}
 
 std::optional<CASSCFOutput> parse_casscf(std::string_view text, const core::TextHits* hits) {
     return core::locating_failures(text, [&]() -> std::optional<CASSCFOutput> {
         LineCursor lines(text, hits);
-        if (!lines.next_heading(kCompositionHeading)) return std::nullopt;
-        if (!skip_to_table(lines)) return CASSCFOutput{};
-        return CASSCFOutput{read_table(TableLines(lines))};
+        CompositionReading reading(false);
+        reading.read(lines);
+        return std::move(reading).finish();
     });
 }
 

@@ -34,24 +34,7 @@ LeadingFields leading_fields(std::string_view line, size_t limit) {
     return fields;
 }
 
-// Takes lines one by one; any line that cannot stand where it does ends the reading.
-class AnyWidthReader {
-public:
-    bool add(std::string_view line);
-    std::optional<std::vector<Orbital>> finish() &&;
-
-private:
-    // Where the next line stands in the table.
-    enum class State { BetweenBlocks, EnergyRow, OccupationRow, Divider, Rows };
-
-    bool read_numbers(std::string_view line);
-    bool read_header_values(std::string_view line, float Orbital::*value);
-    bool read_row(std::string_view line);
-
-    State state_ = State::BetweenBlocks;
-    std::vector<Orbital> block_;
-    std::vector<Orbital> result_;
-};
+}  // namespace
 
 bool AnyWidthReader::add(std::string_view line) {
     switch (state_) {
@@ -122,11 +105,10 @@ std::optional<std::vector<Orbital>> AnyWidthReader::finish() && {
     return std::move(result_);
 }
 
-}  // namespace
-
-std::optional<std::vector<Orbital>> read_blocks_of_any_width(TableLines lines) {
+std::optional<std::vector<Orbital>> read_blocks_of_any_width(LineCursor lines) {
     AnyWidthReader reader;
-    while (std::optional<std::string_view> line = lines.next()) {
+    TableLines table;
+    while (std::optional<std::string_view> line = table.next(lines)) {
         if (starts_with_section_rule(*line)) break;
         if (!reader.add(*line)) return std::nullopt;
     }

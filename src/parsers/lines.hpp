@@ -94,7 +94,9 @@ class LineCursor {
 public:
     // `hits`, if given, are those of the whole `text`, and outlive the cursor.
     explicit LineCursor(std::string_view text, const core::TextHits* hits = nullptr)
-        : rest_(text), start_(text.data()), hits_(hits) {}
+        : rest_(text), start_(text.data()), hits_(hits, hits ? 1 : 0) {}
+    // The same with the hits of several needles.
+    LineCursor(std::string_view text, std::span<const core::TextHits> hits) : rest_(text), start_(text.data()), hits_(hits) {}
 
     std::optional<std::string_view> next() noexcept {
         if (rest_.empty()) return std::nullopt;
@@ -152,10 +154,11 @@ public:
 private:
     // The first occurrence of `needle` in the rest (which is not empty), or nullptr.
     const char* next_hit(std::string_view needle) const noexcept {
-        if (!hits_ || hits_->needle != needle) return core::find_text(rest_, needle);
+        auto found = std::find_if(hits_.begin(), hits_.end(), [&](const core::TextHits& hits) { return hits.needle == needle; });
+        if (found == hits_.end()) return core::find_text(rest_, needle);
         size_t from = static_cast<size_t>(rest_.data() - start_);
-        auto next = std::lower_bound(hits_->offsets.begin(), hits_->offsets.end(), from);
-        return next == hits_->offsets.end() ? nullptr : start_ + *next;
+        auto next = std::lower_bound(found->offsets.begin(), found->offsets.end(), from);
+        return next == found->offsets.end() ? nullptr : start_ + *next;
     }
 
     size_t start_of_line(size_t at) const noexcept {
@@ -174,7 +177,7 @@ private:
 
     std::string_view rest_;
     const char* start_;
-    const core::TextHits* hits_;
+    std::span<const core::TextHits> hits_;
 };
 
 // The maximal runs of non-whitespace characters of a text, in order.

@@ -66,19 +66,6 @@ SOCMatrixToken tokenize_soc_line(std::string_view line) {
     }
 }
 
-void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler) {
-    // Before the block only its heading counts; the block starts one line after it.
-    if (!lines.next_heading(kEigenvectorHeading) || !lines.next()) return;
-    while (std::optional<std::string_view> line = lines.next()) {
-        // The block runs up to its first empty line, which is not kept.
-        SOCMatrixToken token = tokenize_soc_line(*line);
-        if (std::holds_alternative<soc_token::EmptyLine>(token)) return;
-        assembler.add(token, *line);
-        // A heading repeated inside the block is a Header and also skips the line after it.
-        if (is_heading(*line, kEigenvectorHeading) && !lines.next()) return;
-    }
-}
-
 void SOCMatrixAssembler::add(const SOCMatrixToken& token, std::string_view line) {
     if (held_back_) return;  // the section fails either way; only its shape is still checked
     if (const auto* state = std::get_if<soc_token::State>(&token)) {
@@ -121,17 +108,65 @@ SOCMatrix SOCMatrixAssembler::finish() && {
 
 TDDFTOutput parse_tddft(core::Text text) { return parse_tddft(text.view()); }
 
+void SOCSectionsReading::read(LineCursor& lines) {
+    for (;;) {
+        switch (step_) {
+            case Step::Section:
+                if (!lines.next_heading(kSOCCommon, headings_)) return;
+                // A new section wins whatever becomes of it: the last one need not be kept.
+                found_ = true;
+                last_.reset();
+                section_.emplace();
+                step_ = Step::Eigenvectors;
+                break;
+            case Step::Eigenvectors:
+                // Before the block only its heading counts; the block starts one line after it.
+                if (!lines.next_heading(kEigenvectorHeading)) return;
+                step_ = Step::SkippedLine;
+                break;
+            case Step::SkippedLine:
+            case Step::SkippedInBlock:
+                if (!lines.next()) return;
+                step_ = Step::Block;
+                break;
+            case Step::Block: {
+                std::optional<std::string_view> line = lines.next();
+                if (!line) return;
+                // The block runs up to its first empty line, which is not kept.
+                SOCMatrixToken token = tokenize_soc_line(*line);
+                if (std::holds_alternative<soc_token::EmptyLine>(token)) {
+                    end_section();
+                    break;
+                }
+                section_->add(token, *line);
+                // A heading repeated inside the block is a Header and also skips the line after it.
+                if (is_heading(*line, kEigenvectorHeading)) step_ = Step::SkippedInBlock;
+                break;
+            }
+        }
+    }
+}
+
+void SOCSectionsReading::end_section() {
+    SOCMatrixAssembler section = std::move(*section_);
+    section_.reset();
+    step_ = Step::Section;
+    // The last section wins, even an empty one.
+    last_ = std::move(section).finish();
+}
+
+std::optional<SOCMatrix> SOCSectionsReading::finish() && {
+    // The text may end anywhere in a section: what was read of it is the section.
+    if (section_) end_section();
+    return std::move(last_);
+}
+
 std::optional<SOCMatrix> read_last_section(std::string_view text, std::span<const std::string_view> headings,
                                            const core::TextHits* hits) {
     LineCursor lines(text, hits);
-    std::optional<SOCMatrix> current;
-    while (lines.next_heading(kSOCCommon, headings)) {
-        SOCMatrixAssembler assembler;
-        scan_soc_section(lines, assembler);
-        // The last section wins, even an empty one.
-        current = std::move(assembler).finish();
-    }
-    return current;
+    SOCSectionsReading reading(headings);
+    reading.read(lines);
+    return std::move(reading).finish();
 }
 
 namespace {

@@ -41,6 +41,10 @@ public:
     void add(const SOCMatrixToken& token, std::string_view line);
     // The section's matrix; raises the held-back number failure, if there is one.
     records::tddft::SOCMatrix finish() &&;
+    // The held-back failure takes its line from `piece` while it is there (see core::Location::settle).
+    void settle(std::string_view piece, size_t first_line) noexcept {
+        if (held_back_) held_back_->location.settle(piece, first_line);
+    }
 
 private:
     void add_element(const soc_token::Element& token, std::string_view line);
@@ -52,12 +56,43 @@ private:
     std::optional<core::HeldFailure> held_back_;
 };
 
-// Feeds the tokens of one section's eigenvector block to `assembler`; consumes the empty
-// line that ends the block.
-void scan_soc_section(LineCursor& lines, SOCMatrixAssembler& assembler);
+// Reads the sections headed by one of `headings` (each holding headings::kSOCCommon), as far as
+// the lines it is given go: the whole text at once, or a piece of whole lines at a time. Each
+// section is its heading, lines up to the eigenvector heading, the line after that, and the
+// eigenvector block up to its empty line. The last section wins.
+class SOCSectionsReading {
+public:
+    explicit SOCSectionsReading(std::span<const std::string_view> headings) noexcept : headings_(headings) {}
+    // Takes lines until they run out; a line of the wrong shape ends the reading (a check failure).
+    void read(LineCursor& lines);
+    // Whether the next line is read whole: it is a line of an eigenvector block. Any other line is
+    // only looked at for a heading, or passed over.
+    bool reads_whole_lines() const noexcept { return step_ == Step::Block; }
+    // Whether a line was a section heading.
+    bool found_section() const noexcept { return found_; }
+    // Failures held back take their line from `piece` while it is there.
+    void settle(std::string_view piece, size_t first_line) noexcept {
+        if (section_) section_->settle(piece, first_line);
+    }
+    // At the end of the text: the last section's matrix, none without a section; raises the
+    // failure held back in it.
+    std::optional<records::tddft::SOCMatrix> finish() &&;
 
-// The SOCMatrix of the text's last section headed by one of `headings`, each holding
-// headings::kSOCCommon; none when no line is one of them. `hits`: as for parse_tddft.
+private:
+    // What the next line is to the reading.
+    enum class Step { Section, Eigenvectors, SkippedLine, Block, SkippedInBlock };
+
+    void end_section();
+
+    std::span<const std::string_view> headings_;
+    Step step_ = Step::Section;
+    bool found_ = false;
+    std::optional<SOCMatrixAssembler> section_;  // the section being read
+    std::optional<records::tddft::SOCMatrix> last_;  // the last section read whole
+};
+
+// The SOCMatrix of the text's last section headed by one of `headings`; none when no line is
+// one of them. `hits`: as for parse_tddft.
 std::optional<records::tddft::SOCMatrix> read_last_section(std::string_view text,
                                                            std::span<const std::string_view> headings,
                                                            const core::TextHits* hits = nullptr);
