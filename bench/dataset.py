@@ -1,6 +1,6 @@
 """Seconds of `skav-rs tables` keeping a dataset, and reading compressed outputs.
 
-Usage: python bench/dataset.py [--parts incremental,dry-run,scale,compressed] [--reps R] [--data DIR]
+Usage: python bench/dataset.py [--parts incremental,dry-run,scale,compressed,window] [--reps R] [--data DIR]
 
 - incremental: 4,000 outputs (copies of the samples) read into a dataset, then 40 new ones
   added; the second run, over all 4,040, against a fresh run over only the 40 (target: at most 1.5x).
@@ -11,6 +11,10 @@ Usage: python bench/dataset.py [--parts incremental,dry-run,scale,compressed] [-
   --workers 2` against the floor of two `gzip -dc` (or `zstd -dc`) processes over halves of the set
   to /dev/null (target: within 1.3x), and against a plain loop that decompresses each file to a
   temporary file and calls the module (target: at least 4x).
+- window: the column reader holds a window of each file, not the file: a zstd file of a few hundred
+  kB whose content is 4 GB (targets: under 3 s and 300 MB peak; against `zstd -dc`), a plain 4 GB
+  file without sections (targets: within 1.5x of `cat` to /dev/null, 300 MB peak), and `--workers 8`
+  over 8 hard links to one output of 1 GB (target: peak under 1 GB).
 
 Medians of R interleaved runs (default 3), each a fresh process timed from outside, as one
 markdown table. Needs the batch extra, gzip and zstd (`make bench-batch` runs it after bench/batch.py).
@@ -24,9 +28,11 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import batch  # noqa: E402
@@ -208,11 +214,84 @@ def compressed(data: Path, reps: int) -> list[str]:
     return lines
 
 
+def peak_of(command: list[str]) -> tuple[float, float]:
+    """Seconds and peak resident MB of a fresh process (GNU time: a child's peak from here would count
+    this process's)."""
+    with tempfile.NamedTemporaryFile("r") as peak:
+        took = seconds(["/usr/bin/time", "--format", "%M", "--output", peak.name, *command])
+        return took, int(peak.read().split()[-1]) / 1024
+
+
+def filler(data: Path) -> bytes:
+    """SCF-like text of the realistic set, with neither section: 4 MB of it."""
+    text = batch.realistic_set(data).files[0].read_bytes()
+    return text[: text.rfind(b"\n", 0, text.find(b"SPIN-ORBIT")) + 1].replace(b"LOEWDIN", b"LOWDIN")
+
+
+def made(path: Path, write: Callable[[Any], None]) -> Path:
+    """The file, written by `write` on first use."""
+    if not path.exists():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        with open(f"{path}.tmp", "wb") as file:
+            write(file)
+        os.replace(f"{path}.tmp", path)
+    return path
+
+
+def window(data: Path, reps: int) -> list[str]:
+    import zstandard
+
+    work, text = data / "window", filler(data)
+    sample = (ROOT / "samples" / "formaldehyde_tddft.out").read_bytes()
+
+    def bomb(file: Any) -> None:
+        with zstandard.ZstdCompressor(level=19).stream_writer(file, closefd=False) as packer:
+            for _ in range(1024):
+                packer.write(text[: 4 << 20].ljust(4 << 20, b"\n"))
+            packer.write(sample)
+
+    def plain(file: Any, size: int = 4 << 30) -> None:
+        for _ in range(size // len(text)):
+            file.write(text)
+        file.write(sample)
+
+    packed, whole = made(work / "bomb.out.zst", bomb), made(work / "plain.out", plain)
+    output = made(work / "one-gb.out", lambda file: plain(file, 1 << 30))
+    for i in range(8):
+        if not (work / "links" / f"{i}.out").exists():
+            (work / "links").mkdir(exist_ok=True)
+            os.link(output, work / "links" / f"{i}.out")
+    out = data / "dataset-out"
+
+    def tables(*paths: Path, workers: int = 2) -> tuple[float, float]:
+        shutil.rmtree(out, ignore_errors=True)
+        return peak_of([*TABLES, *map(str, paths), "--out", str(out), "--workers", str(workers), "--no-progress"])
+
+    runs: dict[str, list[tuple[float, float]]] = {way: [] for way in ("bomb", "zstd", "plain", "cat", "links")}
+    for _ in range(reps):
+        runs["bomb"].append(tables(packed))
+        runs["zstd"].append((seconds(["zstd", "-dc", "-q", str(packed)]), 0.0))
+        runs["plain"].append(tables(whole))
+        runs["cat"].append((seconds(["cat", str(whole)]), 0.0))
+        runs["links"].append(tables(work / "links", workers=8))
+    shutil.rmtree(out, ignore_errors=True)
+    took = {way: statistics.median(run[0] for run in done) for way, done in runs.items()}
+    peak = {way: max(run[1] for run in done) for way, done in runs.items()}
+    size = packed.stat().st_size / 1e3
+    return [row(f"window: zstd of 4 GB content ({size:,.0f} kB)", f"{took['bomb']:.2f} s, {peak['bomb']:,.0f} MB peak",
+                f"{took['zstd']:.2f} s zstd -dc", "", "under 3 s and 300 MB", took["bomb"] < 3 and peak["bomb"] < 300),
+            row("window: plain 4 GB without sections", f"{took['plain']:.2f} s, {peak['plain']:,.0f} MB peak",
+                f"{took['cat']:.2f} s cat", f"{took['plain'] / took['cat']:.2f}x cat", "within 1.5x, 300 MB",
+                took["plain"] <= 1.5 * took["cat"] and peak["plain"] < 300),
+            row("window: --workers 8, 8 links to one 1 GB output", f"{took['links']:.2f} s, {peak['links']:,.0f} MB peak",
+                "", "", "peak under 1 GB", peak["links"] < 1024)]
+
+
 def row(what: str, measured: str, against: str, ratio: str, target: str, holds: bool) -> str:
     return f"| {what} | {measured} | {against} | {ratio} | {target} | {'yes' if holds else 'no'} |"
 
 
-PARTS = {"incremental": incremental, "dry-run": dry_run, "scale": scale, "compressed": compressed}
+PARTS = {"incremental": incremental, "dry-run": dry_run, "scale": scale, "compressed": compressed, "window": window}
 
 
 def main() -> None:

@@ -1,17 +1,18 @@
-// libFuzzer target: any bytes as a file's content, read for each kind in turn into the same
-// six tables (batches of a size the input picks), exported and read back through the Arrow C
-// interfaces. The rows must be those of tables filled straight from the parsers' records (the
-// walk over records is checked against the module's results by the Python suite), and each
-// failure a row; sanitizers catch a read outside a buffer, a leak, a second release.
+// libFuzzer target: any bytes as a file's content, read for each kind in turn through a window of
+// a size the input picks into the same six tables (batches of a size the input picks too), exported
+// and read back through the Arrow C interfaces. The rows must be those of tables filled straight
+// from the parsers' records of the whole text (the walk over records is checked against the
+// module's results by the Python suite), and each failure a row; sanitizers catch a read outside a
+// buffer, a leak, a second release.
 #include <bit>
 #include <cstring>
 #include <memory>
 
 #include "columns/export.hpp"
-#include "columns/text_scan.hpp"
 #include "columns/reader.hpp"
 #include "fuzz/harness.hpp"
 #include "parsers/casscf.hpp"
+#include "parsers/headings.hpp"
 #include "parsers/tddft.hpp"
 
 namespace {
@@ -132,18 +133,17 @@ bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables)
     constexpr std::string_view kRan[] = {"", "casscf", "tddft", "tddft,casscf"};
     std::string_view ran = kRan[2 * tddft + casscf];
     tables.add_file(kFile, {.kind = ran.empty() ? std::nullopt : std::optional(ran),
-                            .program_version = reference_version(bytes), .soc_states = states, .orbitals = orbitals,
-                            .failed = failed});
+                            .program_version = reference_version(bytes), .counts = {states, orbitals}, .failed = failed});
     return failed;
 }
 
 }  // namespace
 
-// Where `needle` starts in `bytes`, overlapping places included.
-std::vector<size_t> every_place(std::string_view bytes, std::string_view needle) {
-    std::vector<size_t> places;
-    for (size_t at = bytes.find(needle); at != bytes.npos; at = bytes.find(needle, at + 1)) places.push_back(at);
-    return places;
+// The window: of a few bytes, which cut every line, of a few hundred, or the reader's own.
+size_t window_for(std::string_view bytes) {
+    if (bytes.empty()) return columns::kWindow;
+    size_t pick = static_cast<unsigned char>(bytes.back()) % 16;
+    return pick < 8 ? 1 + pick : pick < 15 ? size_t{1} << (pick - 2) : columns::kWindow;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -151,18 +151,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     core::DeferredReports deferred;
     size_t limit = size_t{16} << (size % 10);
     columns::Tables tables(limit), expected;
+    core::Text buffer;
     for (columns::Kind kind : {columns::Kind::Auto, columns::Kind::TDDFT, columns::Kind::CASSCF}) {
-        bool failed = columns::read_content({"input", std::string(kFile), std::nullopt}, bytes, kind, tables);
+        columns::FileToRead file{"input", std::string(kFile), std::nullopt, columns::Given{bytes}};
+        bool failed = columns::read_file(file, kind, tables, buffer, window_for(bytes));
         check(failed == expect(bytes, kind, expected), "failed files");
     }
     check(read_tables(tables, limit) == read_tables(expected, columns::kMaxStringBytes), "rows");
-    // The scan a stretch at a time, with stretches of a few to a few vectors, as the bytes come in pieces
-    // of a few bytes, agrees with one look at the whole.
-    columns::TextScanner scanner(true, 1 + size % 131);
-    for (size_t read = 0; read < size; read += 1 + size % 7) scanner.advance(bytes.substr(0, read));
-    columns::TextScan scan = std::move(scanner).finish(bytes);
-    check(scan.utf8 == core::is_valid_utf8(bytes) && scan.tddft.offsets == every_place(bytes, columns::kTDDFTNeedle) &&
-              scan.casscf.offsets == every_place(bytes, columns::kCASSCFNeedle),
-          "scan by stretches");
     return 0;
 }

@@ -1,9 +1,22 @@
 """The tables of skav_batch as Arrow columns, read by native code."""
 
 from collections.abc import Buffer, Callable, Sequence
-from typing import Literal, TypeAlias, final
+from typing import Literal, Protocol, TypeAlias, final
 
-Content: TypeAlias = Buffer | str | None
+class ContentError(Exception):
+    """ContentError(error, message): a file's content could not be had (e.g. a compressed file that is
+    truncated or corrupt); given in ``read``'s contents, or raised by a reader of a content, it is the
+    file's one failure row, with this error and message."""
+
+    def __init__(self, error: str, message: str, /) -> None: ...
+
+class ContentReader(Protocol):
+    """A reader of a file's content: ``read(size)`` returns at most ``size`` bytes, ``b""`` at the end."""
+
+    def read(self, size: int, /) -> bytes: ...
+    def close(self) -> None: ...
+
+Content: TypeAlias = Buffer | ContentError | None
 Stat: TypeAlias = tuple[int, int, str | None] | None
 
 @final
@@ -18,16 +31,16 @@ class Table:
         """The record batches, as a PyCapsule named "arrow_array_stream"; ``requested_schema`` is not looked at."""
 
 def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddft", "casscf"],
-         contents: Sequence[Content | Callable[[], tuple[Content, Stat]]] | None = None,
-         stats: Sequence[Stat] | None = None) -> tuple[dict[str, Table], int]:
+         contents: Sequence[Content | Callable[[], tuple[Content | ContentReader, Stat]]] | None = None,
+         stats: Sequence[Stat] | None = None, window: int | None = None) -> tuple[dict[str, Table], int]:
     """The tables soc_states, soc_elements, orbitals, orbital_contributions, failures and files of
     the files at ``paths``, named by ``files`` in their file column, and how many files have a
-    failure row. ``contents``: for each file None (read from its path), its content (e.g.
-    decompressed), why its content could not be had (a DecompressionError row), or a callable
-    returning (content, stat), called when the reading reaches the file, so that one such content
-    is held at a time. ``stats``: for
-    each file None, or (bytes, mtime_ns, compression) for its files row in place of what the
-    reader finds."""
+    failure row. ``contents``: for each file None (read from its path), its content, a ContentError
+    (its one failure row), or a callable returning (content, stat), called when the reading reaches
+    the file: a content, or a reader of it (e.g. decompressing), asked for a piece at a time and
+    closed after. ``stats``: for each file None, or (bytes, mtime_ns, compression) for its files row
+    in place of what the reader finds. ``window``: the bytes of a file held at a time outside its
+    sections (default 4 MiB; less in tests)."""
 
 def irregular_file(path: str, /) -> str | None:
     """What the path is when it is no regular file (``"a named pipe"``, ``"a directory"``, ...), found

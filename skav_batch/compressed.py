@@ -1,7 +1,8 @@
-"""Compressed output files (.gz, .bz2, .xz, .zst): which they are, and their content.
+"""Compressed output files (.gz, .bz2, .xz, .zst): which they are, and their content a piece at a time.
 
 The decompressors release the interpreter lock while they work, so threads decompress in
-parallel: gzip by python-isal where it is installed (the batch extra brings it; about three
+parallel, and each read gives at most the bytes asked for, so that a file's content is never
+held whole: gzip by python-isal where it is installed (the batch extra brings it; about three
 times the speed of zlib), else by zlib; bzip2 and xz by Python's own modules; zstd by the
 zstandard package, or by compression.zstd from Python 3.14 on.
 """
@@ -9,15 +10,22 @@ zstandard package, or by compression.zstd from Python 3.14 on.
 from __future__ import annotations
 
 import bz2
+import io
 import lzma
 import os
 from collections.abc import Callable
+from typing import BinaryIO, Protocol
+
+from skav_batch import _columns
 
 SUFFIXES = {".gz": "gzip", ".bz2": "bzip2", ".xz": "xz", ".zst": "zstd"}
+DECOMPRESSION_ERROR = "DecompressionError"
 
 
-class DecompressionError(Exception):
-    """A compressed file that is truncated or corrupt: the library's message, and where if known."""
+class Decompressed(Protocol):
+    def read(self, size: int = -1, /) -> bytes: ...
+
+    def close(self) -> None: ...
 
 
 def compression_of(path: str) -> str | None:
@@ -31,95 +39,148 @@ def plain_name(name: str) -> str:
     return stem if suffix in SUFFIXES else name
 
 
-def _gzip() -> Callable[[bytes], bytes]:
+def _gzip(file: BinaryIO) -> Decompressed:
     try:
         from isal import igzip
 
-        return igzip.decompress
+        return igzip.IGzipFile(fileobj=file)  # type: ignore[no-untyped-call,unused-ignore]
     except ImportError:
         import gzip
 
-        return gzip.decompress
+        return gzip.GzipFile(fileobj=file)
 
 
-def _zstd() -> Callable[[bytes], bytes]:
+def _zstd(file: BinaryIO) -> Decompressed:
+    # A frame cut short would be taken for a shorter content: the frames are walked as they pass.
+    frames = ZstdFrames(file)
     try:
         from compression import zstd  # type: ignore[import-not-found,unused-ignore]  # Python 3.14+
 
-        return zstd.decompress  # type: ignore[no-any-return,unused-ignore]
+        return zstd.ZstdFile(frames)  # type: ignore[no-any-return,unused-ignore]
     except ImportError:
         import zstandard
 
-        def decompress(data: bytes) -> bytes:
-            frames, sized = whole_zstd_frames(data)
-            # A decompressor of its own: one may not be shared between threads. One frame that
-            # says its size (as `zstd FILE` writes) is read in one call; others by the reader,
-            # which also works with the interpreter lock released.
-            if frames == 1 and sized:
-                return zstandard.ZstdDecompressor().decompress(data, allow_extra_data=False)
-            with zstandard.ZstdDecompressor().stream_reader(data, read_across_frames=True) as reader:
-                return reader.read()
+        # A decompressor of its own: one may not be shared between threads.
+        return zstandard.ZstdDecompressor().stream_reader(frames, read_across_frames=True)  # type: ignore[arg-type]
 
-        return decompress
+
+_OPENERS: dict[str, Callable[[BinaryIO], Decompressed]] = {
+    "gzip": _gzip, "bzip2": bz2.BZ2File, "xz": lzma.LZMAFile, "zstd": _zstd,
+}
+
+
+class ContentReader:
+    """A compressed file's content, read as the native reader asks for it: each read decompresses at
+    most `size` bytes. Data that are truncated or corrupt raise a ContentError, the file's one
+    failure row (DecompressionError, with the library's message)."""
+
+    def __init__(self, path: str, compression: str) -> None:
+        self.file = open(path, "rb")  # noqa: SIM115  (closed by close())
+        self.status = os.fstat(self.file.fileno())
+        self.decompressed = _OPENERS[compression](self.file)
+
+    def read(self, size: int = -1, /) -> bytes:
+        try:
+            return self.decompressed.read(size)
+        except EOFError as error:  # truncated: the stream ends with the data
+            raise _columns.ContentError(DECOMPRESSION_ERROR,
+                                        f"{error} (at byte {self.status.st_size}, the end of the file)") from error
+        except MemoryError:
+            raise
+        except Exception as error:  # the library's own error types: every one means bad data here
+            raise _columns.ContentError(DECOMPRESSION_ERROR, str(error) or type(error).__name__) from error
+
+    def close(self) -> None:
+        try:
+            self.decompressed.close()
+        finally:
+            self.file.close()
+
+    def __enter__(self) -> ContentReader:
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
 
 
 ZSTD_MAGIC, SKIPPABLE_MAGIC = 0xFD2FB528, 0x184D2A50
 
 
-def whole_zstd_frames(data: bytes) -> tuple[int, bool]:
-    """Walks the frames' headers and block headers to the end, since the reader would take a frame
-    cut short for a shorter content: how many frames there are, and whether each says the size of
-    its content. Raises EOFError where the data end inside a frame."""
-    at, frames, sized = 0, 0, True
-    while at < len(data):
-        if len(data) - at < 8:
-            raise EOFError("the data end inside a zstd frame header")
-        magic = int.from_bytes(data[at:at + 4], "little")
-        if magic & 0xFFFFFFF0 == SKIPPABLE_MAGIC:
-            at += 8 + int.from_bytes(data[at + 4:at + 8], "little")
-            continue
-        if magic != ZSTD_MAGIC:
-            return frames, False  # not zstd: the decompressor says what it is
-        descriptor = data[at + 4]
-        single_segment, content_size_flag = descriptor >> 5 & 1, descriptor >> 6
-        frames, sized = frames + 1, sized and (single_segment == 1 or content_size_flag > 0)
-        at += 5 + (0 if single_segment else 1) + (0, 1, 2, 4)[descriptor & 3]
-        at += (1 if single_segment else 0, 2, 4, 8)[content_size_flag]
-        last = False
-        while not last:
-            if len(data) - at < 3:
-                raise EOFError("the data end inside a zstd frame")
-            header = int.from_bytes(data[at:at + 3], "little")
-            last, kind, size = bool(header & 1), header >> 1 & 3, header >> 3
-            at += 3 + (1 if kind == 1 else size)
-        at += 4 if descriptor & 4 else 0  # the content checksum
-    if at > len(data):
-        raise EOFError("the data end inside a zstd frame")
-    return frames, sized
+class ZstdFrames(io.RawIOBase):
+    """Passes a zstd file on as it is read, walking its frames' headers and block headers; raises
+    EOFError where the data end inside a frame."""
 
+    def __init__(self, file: BinaryIO) -> None:
+        self.file = file
+        self.stage = "magic"  # what comes next: magic, skippable, descriptor, frame-rest, block; foreign: not zstd
+        self.header = bytearray()  # of what comes next, as far as it has come
+        self.skip = 0  # bytes to pass over: a block's data, a checksum, a skippable frame
+        self.descriptor = 0
+        self.in_frame = 0  # bytes of the frame passed so far; 0 between frames
 
-_DECOMPRESSORS: dict[str, Callable[[], Callable[[bytes], bytes]]] = {
-    "gzip": _gzip, "bzip2": lambda: bz2.decompress, "xz": lambda: lzma.decompress, "zstd": _zstd,
-}
-_loaded: dict[str, Callable[[bytes], bytes]] = {}
+    def readable(self) -> bool:
+        return True
 
+    def readinto(self, buffer: memoryview) -> int:  # type: ignore[override]
+        data = self.file.read(len(buffer))
+        if not data:
+            self.end()
+            return 0
+        self.walk(data)
+        buffer[:len(data)] = data
+        return len(data)
 
-def read_packed(path: str) -> tuple[bytes, os.stat_result]:
-    """A compressed file's bytes, and its status when it was opened. Raises OSError."""
-    with open(path, "rb") as file:
-        return file.read(), os.fstat(file.fileno())
+    def walk(self, data: bytes) -> None:
+        at = 0
+        while at < len(data) and self.stage != "foreign":
+            if self.skip:
+                passed = min(self.skip, len(data) - at)
+                self.skip, at, self.in_frame = self.skip - passed, at + passed, self.in_frame + passed
+                if not self.skip and self.stage == "magic":
+                    self.in_frame = 0
+                continue
+            needed = self.needed()
+            taken = min(needed - len(self.header), len(data) - at)
+            self.header += data[at:at + taken]
+            at, self.in_frame = at + taken, self.in_frame + taken
+            if len(self.header) == needed:
+                self.step()
 
+    def needed(self) -> int:
+        if self.stage == "frame-rest":
+            single_segment, content_size_flag = self.descriptor >> 5 & 1, self.descriptor >> 6
+            return (0 if single_segment else 1) + (0, 1, 2, 4)[self.descriptor & 3] + \
+                (1 if single_segment else 0, 2, 4, 8)[content_size_flag]
+        return {"magic": 4, "skippable": 4, "descriptor": 1, "block": 3}[self.stage]
 
-def unpack(data: bytes, compression: str) -> bytes:
-    """The content of a compressed file's bytes. Raises DecompressionError if they are truncated
-    or corrupt."""
-    if compression not in _loaded:
-        _loaded[compression] = _DECOMPRESSORS[compression]()
-    try:
-        return _loaded[compression](data)
-    except EOFError as error:  # truncated: the stream ends with the data
-        raise DecompressionError(f"{error} (at byte {len(data)}, the end of the file)") from error
-    except MemoryError:
-        raise
-    except Exception as error:  # the library's own error types: every one means bad data here
-        raise DecompressionError(str(error) or type(error).__name__) from error
+    def step(self) -> None:
+        header, self.header = int.from_bytes(self.header, "little"), bytearray()
+        if self.stage == "magic":
+            self.stage = "skippable" if header & 0xFFFFFFF0 == SKIPPABLE_MAGIC else \
+                "descriptor" if header == ZSTD_MAGIC else "foreign"  # not zstd: the decompressor says what it is
+        elif self.stage == "skippable":
+            self.skip = header
+            self.frame_done()
+        elif self.stage == "descriptor":
+            self.descriptor, self.stage = header, "frame-rest"
+            if self.needed() == 0:
+                self.stage = "block"
+        elif self.stage == "frame-rest":
+            self.stage = "block"
+        else:
+            last, kind, size = header & 1, header >> 1 & 3, header >> 3
+            self.skip = 1 if kind == 1 else size
+            if last:
+                self.skip += 4 if self.descriptor & 4 else 0  # the content checksum
+                self.frame_done()
+
+    def frame_done(self) -> None:
+        self.stage = "magic"
+        if not self.skip:
+            self.in_frame = 0
+
+    def end(self) -> None:
+        if self.stage == "foreign" or not self.in_frame:
+            return
+        # A frame's first eight bytes are its header, or a skippable frame's.
+        raise EOFError(f"the data end inside a zstd frame{' header' if self.in_frame < 8 else ''}")

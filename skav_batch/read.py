@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Literal, NamedTuple
 
 import skav_rs
 from skav_batch import _columns
-from skav_batch.compressed import DecompressionError, compression_of, plain_name, read_packed, unpack
+from skav_batch.compressed import ContentReader, compression_of, plain_name
 
 if TYPE_CHECKING:
     from skav_rs import CASSCFResult, TDDFTResult
@@ -98,17 +98,20 @@ def read_file(path: str, kind: Kind) -> Results:
     the file as given."""
     if (what := _columns.irregular_file(path)) is not None:
         return Results(failures=(Failure(kind, "NotARegularFile", f"not a regular file: {what}", None),))
-    content, _ = content_of(path)
-    if content is None:  # a plain file, or one that cannot be read: the module's failure says why
+    reader, _ = content_of(path)
+    if reader is None:  # a plain file, or one that cannot be read: the module's failure says why
         return read_with_module(path, parsers_for(path, kind), kind)
-    if isinstance(content, str):
-        return Results(failures=(Failure(kind, "DecompressionError", content, None),))
     import tempfile  # only here: a run of the tables does not wait for it
 
     with tempfile.TemporaryDirectory(prefix="skav-rs-") as folder:
         plain = os.path.join(folder, "content")
-        with open(plain, "wb") as file:
-            file.write(content)
+        try:
+            with open(plain, "wb") as file, reader:
+                while chunk := reader.read(CHUNK):
+                    file.write(chunk)
+        except _columns.ContentError as error:
+            return Results(failures=(Failure(kind, error.args[0], error.args[1], None),))
+        content = Path(plain).read_bytes()
         results = read_with_module(plain, parsers_for(plain, kind, content), kind)
     named = _columns.quoted(path)
     return results._replace(failures=tuple(
@@ -149,33 +152,29 @@ def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[d
 
 
 Stat = tuple[int, int, str]  # a compressed file's size, mtime_ns and compression, for its files row
-Supplier = Callable[[], tuple[bytes | str | None, Stat | None]]  # a compressed file's content_of, called by the reader
+Supplier = Callable[[], tuple[ContentReader | None, Stat | None]]  # a compressed file's content_of, called by the reader
 
 
 def contents_of(paths: list[str]) -> list[Supplier | None] | None:
-    """For the native reader: for each compressed file, what decompresses it when the reading
-    reaches it (so that one file's content is held at a time); None where the reader opens the
+    """For the native reader: for each compressed file, what opens its content when the reading
+    reaches it (the reader then asks for it a piece at a time); None where the reader opens the
     file itself. None when no file is compressed."""
     supplied: list[Supplier | None] = [partial(content_of, path) if compression_of(path) else None for path in paths]
     return supplied if any(supplied) else None
 
 
-def content_of(path: str) -> tuple[bytes | str | None, Stat | None]:
-    """A compressed file's content, or why it could not be had, and its stat; (None, None) where
-    the reader opens the file itself (also a compressed one that cannot be opened or is no
-    regular file: the reader's own row says why)."""
+def content_of(path: str) -> tuple[ContentReader | None, Stat | None]:
+    """A reader of a compressed file's content, and the file's stat; (None, None) where the native
+    reader opens the file itself (also a compressed one that cannot be opened or is no regular
+    file: the reader's own row says why)."""
     compression = compression_of(path)
     if compression is None or _columns.irregular_file(path) is not None:
         return None, None
     try:
-        data, status = read_packed(path)
+        reader = ContentReader(path, compression)
     except OSError:
         return None, None
-    stat = (status.st_size, status.st_mtime_ns, compression)
-    try:
-        return unpack(data, compression), stat
-    except DecompressionError as error:
-        return str(error), stat
+    return reader, (reader.status.st_size, reader.status.st_mtime_ns, compression)
 
 
 def label(path: str) -> str:

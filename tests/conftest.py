@@ -23,6 +23,12 @@ SOC = "SKAV SPIN-ORBIT COUPLING CALCULATION\nEigenvectors of the SOC matrix:\n E
 # Unicode White_Space, which separates the fields of a line.
 WHITE_SPACE = re.compile("[\t-\r \x85\xa0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]+")
 NO_SECTION = 'the file holds neither "SKAV SPIN-ORBIT COUPLING CALCULATION" nor "LOEWDIN ORBITAL-COMPOSITIONS"'
+# The texts that make a file one for each parser when its kind is "auto", anywhere in it.
+HEADINGS = {"tddft": [b"SKAV SPIN-ORBIT COUPLING CALCULATION", b"TD-DFT/TDA SPIN-ORBIT COUPLING", b"TD-DFT SPIN-ORBIT COUPLING"],
+            "casscf": [b"LOEWDIN ORBITAL-COMPOSITIONS"]}
+# Windows of the column reader that cut every heading, number, field, line end and character somewhere;
+# None is the reader's own. The smallest only on small files: they take a read per byte.
+WINDOWS, SMALL_WINDOWS, SMALL_FILE = [64, 4096, None], [1, 2, 3, 4, 5, 6, 7], 16 << 10
 
 
 def float_error(kind):
@@ -45,21 +51,18 @@ def case(name, *values, marks=()):
 def write_file(tmp_path):
     """Writes text (UTF-8, newlines kept as given) or bytes to a fresh file; returns its path as str.
 
-    Once the test is over, the column reader must read each file still there (up to 4 MB) as the module does."""
+    The column reader must read each file (up to 4 MB) as the module does, through windows of every size."""
     counter = iter(range(1_000_000))
-    written = []
 
     def write(content, name=None):
         path = tmp_path / (name or f"input-{next(counter)}.out")
         path.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
-        written.append(str(path))
+        # Under ASan only the small ones: the hostile inputs of megabytes would take a minute.
+        if path.stat().st_size <= (64 << 10 if UNDER_ASAN else 4 << 20):
+            assert_columns_hold_module_rows(str(path))
         return str(path)
 
-    yield write
-    for path in dict.fromkeys(written):
-        # Under ASan only the small ones: the hostile inputs of megabytes would take a minute.
-        if os.path.isfile(path) and os.path.getsize(path) <= (64 << 10 if UNDER_ASAN else 4 << 20):
-            assert_columns_hold_module_rows(path)
+    return write
 
 
 def stored(path):
@@ -100,23 +103,47 @@ def program_version(content):
         return None
 
 
-def assert_columns_hold_module_rows(path):
-    """For each kind, skav_batch._columns reads the file into the rows built from the module's results, and
-    its files row into what those rows, the parsers that ran (none for a name without UTF-8 form: the module
-    refuses it before parsing) and the file itself say."""
-    from skav_batch import _columns, read
+@contextlib.contextmanager
+def reports_discarded():
+    """The failure reports that the module writes to fd 2 go nowhere: a test that reads them reads its own."""
+    saved, nowhere = os.dup(2), os.open(os.devnull, os.O_WRONLY)
+    try:
+        os.dup2(nowhere, 2)
+        yield
+    finally:
+        os.dup2(saved, 2)
+        os.close(saved)
+        os.close(nowhere)
 
-    status, version = os.stat(path), program_version(pathlib.Path(path).read_bytes())
-    for kind in read.KINDS:
-        parsers = read.parsers_for(path, kind)
-        expected = module_rows(path, parsers)
+
+def parsers_for(content, kind):
+    """The parsers that a file's kind calls for: by name, or each whose heading the file holds anywhere."""
+    if kind != "auto":
+        return [kind]
+    return [parser for parser, headings in HEADINGS.items() if any(heading in content for heading in headings)]
+
+
+def assert_columns_hold_module_rows(path):
+    """For each kind and window, skav_batch._columns reads the file into the rows built from the module's
+    results, and its files row into what those rows, the parsers that ran (none for a name without UTF-8 form:
+    the module refuses it before parsing) and the file itself say."""
+    from skav_batch import _columns
+
+    status, content = os.stat(path), pathlib.Path(path).read_bytes()
+    windows = WINDOWS + (SMALL_WINDOWS if len(content) <= SMALL_FILE else [])
+    for kind in ["auto", "tddft", "casscf"]:
+        parsers = parsers_for(content, kind)
+        with reports_discarded():
+            expected = module_rows(path, parsers)
         expected["failures"] += [] if parsers else [[stored(path), kind, "NoSection", NO_SECTION, None]]
-        tables, failed = _columns.read([path], [stored(path)], kind)
-        rows = {name: read_table(tables[name]) for name in NAMES}
-        assert same(rows, expected) and failed == int(bool(expected["failures"])), (path, kind)
         ran = ",".join(parsers) if stored(path) == path else ""
-        assert read_table(tables["files"]) == [[stored(path), status.st_size, status.st_mtime_ns, None, ran or None,
-                                                version, len(rows["soc_states"]), len(rows["orbitals"]), failed == 1]]
+        for window in windows:
+            tables, failed = _columns.read([path], [stored(path)], kind, window=window)
+            rows = {name: read_table(tables[name]) for name in NAMES}
+            assert same(rows, expected) and failed == int(bool(expected["failures"])), (path, kind, window, rows)
+            assert read_table(tables["files"]) == [[stored(path), status.st_size, status.st_mtime_ns, None, ran or None,
+                                                    program_version(content), len(rows["soc_states"]),
+                                                    len(rows["orbitals"]), failed == 1]], (path, kind, window)
 
 
 def is_panic(exc):

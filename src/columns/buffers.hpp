@@ -55,6 +55,18 @@ public:
         size_ = count;
     }
     void reserve_more(size_t more) { columns::reserve_more(bits_, (size_ + more + 7) / 8 - bits_.size()); }
+    // Keeps the first `count` bits.
+    void truncate(size_t count) noexcept {
+        bits_.resize((count + 7) / 8);
+        if (count % 8) bits_.back() &= static_cast<uint8_t>((1u << (count % 8)) - 1);
+        size_ = count;
+    }
+    // How many of the first `count` bits are clear.
+    size_t clear_bits(size_t count) const noexcept {
+        size_t set = 0;
+        for (size_t i = 0; i < count; ++i) set += (bits_[i / 8] >> (i % 8)) & 1;
+        return count - set;
+    }
     size_t size() const noexcept { return size_; }
     const uint8_t* data() const noexcept { return bits_.data(); }
 
@@ -73,6 +85,14 @@ public:
         ++size_;
     }
     size_t nulls() const noexcept { return nulls_; }
+    // Keeps the first `count` rows. Bits kept without a null are set anew at the next null.
+    void truncate(size_t count) noexcept {
+        if (nulls_ > 0) {
+            bits_.truncate(count);
+            nulls_ = bits_.clear_bits(count);
+        }
+        size_ = count;
+    }
     // Null while every row holds a value, as the C data interface allows.
     const void* data() const noexcept { return nulls_ ? bits_.data() : nullptr; }
 
@@ -99,6 +119,7 @@ public:
     static constexpr const char* kFormat = arrow_format<T>();
     void append(T value) { values_.push_back(value); }
     void reserve_more(size_t rows, size_t) { columns::reserve_more(values_, rows); }
+    void truncate(size_t rows) noexcept { values_.resize(rows); }
     // The string bytes this column would hold with `value` appended: none.
     size_t bytes_with(T) const noexcept { return 0; }
     ArrayBuffers buffers() const {
@@ -119,6 +140,10 @@ public:
         validity_.append(value.has_value());
     }
     void reserve_more(size_t rows, size_t) { values_.reserve_more(rows, 0); }
+    void truncate(size_t rows) noexcept {
+        values_.truncate(rows);
+        validity_.truncate(rows);
+    }
     size_t bytes_with(std::optional<T>) const noexcept { return 0; }
     ArrayBuffers buffers() const {
         ArrayBuffers buffers = values_.buffers();
@@ -138,6 +163,7 @@ public:
     static constexpr const char* kFormat = "b";
     void append(bool value) { values_.append(value); }
     void reserve_more(size_t rows, size_t) { values_.reserve_more(rows); }
+    void truncate(size_t rows) noexcept { values_.truncate(rows); }
     size_t bytes_with(bool) const noexcept { return 0; }
     ArrayBuffers buffers() const {
         return {static_cast<int64_t>(values_.size()), 0, 2, {nullptr, non_null(values_.data())}};
@@ -166,6 +192,11 @@ public:
     void reserve_more(size_t rows, size_t bytes) {
         columns::reserve_more(offsets_, rows);
         columns::reserve_more(data_, bytes);
+    }
+    void truncate(size_t rows) noexcept {
+        offsets_.resize(rows + 1);
+        data_.resize(static_cast<size_t>(offsets_.back()));
+        validity_.truncate(rows);
     }
     size_t bytes_with(std::string_view value) const noexcept { return data_.size() + value.size(); }
     size_t bytes_with(std::optional<std::string_view> value) const noexcept {

@@ -4,13 +4,11 @@
 #include <new>
 #include <stdexcept>
 
+#include "columns/file_type.hpp"
+#include "columns/parser_table.hpp"
 #include "core/check.hpp"
 #include "core/read_file.hpp"
-#include "columns/file_type.hpp"
-#include "columns/program_version.hpp"
-#include "columns/text_scan.hpp"
-#include "parsers/casscf.hpp"
-#include "parsers/tddft.hpp"
+#include "parsers/headings.hpp"
 
 namespace columns {
 namespace {
@@ -18,9 +16,8 @@ namespace {
 using core::CheckFailure;
 
 constexpr std::string_view kKindNames[] = {"auto", "tddft", "casscf"};
+// A window grown past this for a long line of a section goes with its file.
 constexpr size_t kLargestKeptBuffer = size_t{64} << 20;
-// Small enough to be in cache still when the scan reads it.
-constexpr size_t kReadPiece = size_t{256} << 10;
 
 std::string_view name_of(Kind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
@@ -31,128 +28,197 @@ struct Failure {
     std::optional<std::string> where;
 };
 
-// Runs `work`; the failure that a call of the module would raise instead, if any. A path
-// without UTF-8 form is named in no note (notes quote UTF-8): its rows never show one.
-template <typename Work>
-std::optional<Failure> failure_of(const FileToRead& file, Work&& work) {
-    try {
-        work();
-        return std::nullopt;
-    } catch (const CheckFailure& failure) {
-        if (file.unencodable) return Failure{"PanicException", failure.message(), std::nullopt};
-        return Failure{"PanicException", failure.message(), core::note_of(failure, file.path)};
-    } catch (const std::bad_alloc&) {
-        return Failure{"MemoryError", "", std::nullopt};
-    } catch (const std::length_error&) {
-        return Failure{"MemoryError", "", std::nullopt};
-    }
-}
-
-// Reads the file into `text` a piece at a time, each scanned while it is still in cache.
-TextScan read_scanning(core::InputFile& input, bool headings, core::Text& text) {
-    TextScanner scanner(headings);
-    input.start_reading_into(text);
-    while (input.read_more_into(text, kReadPiece)) scanner.advance(text.view());
-    return std::move(scanner).finish(text.view());
-}
+Failure memory_error() { return {"MemoryError", "", std::nullopt}; }
 
 std::string no_section_message() {
     using namespace parsers::headings;
     return "the file holds neither \"" + std::string(kSOCSection) + "\" nor \"" + std::string(kComposition) + "\"";
 }
 
-// A file's records and failures, gathered before they become rows, so that its text can go
-// first.
-struct FileResults {
-    std::optional<records::tddft::TDDFTOutput> tddft;
-    std::optional<records::casscf::CASSCFOutput> casscf;  // none: no section
-    std::vector<std::pair<std::string_view, Failure>> failures;  // by the parser's name, or "auto"
-    bool ran_tddft = false, ran_casscf = false;  // failed or not
-    std::optional<std::string> program_version;  // a copy: the text may go before the rows are made
-    std::optional<FileStamp> stamp;              // of the file as the reader opened it
+// The file at a path, a piece at a time.
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(core::InputFile& file) noexcept : file_(file) {}
+    size_t read(char* into, size_t most) override { return file_.read_some(into, most); }
 
-    void fail(std::string_view kind, Failure failure) { failures.emplace_back(kind, std::move(failure)); }
+private:
+    core::InputFile& file_;
 };
 
-// The parser's records, or its failure. Running out of memory after the parser is done is no
-// failure of the parser: it ends the whole reading.
-// `hits`: where the scan found the parser's heading, if it looked.
-std::optional<Failure> parse(bool tddft, const FileToRead& file, std::string_view content,
-                             const core::TextHits* hits, FileResults& results) {
-    if (tddft) return failure_of(file, [&] { results.tddft = parsers::tddft::parse_tddft(content, hits); });
-    return failure_of(file, [&] { results.casscf = parsers::casscf::parse_casscf(content, hits); });
+// The readings of the parsers that a file's kind calls for, fed the file's lines through a window,
+// and the rows they make of it.
+class FileReading {
+public:
+    FileReading(const FileToRead& file, Kind kind) : file_(file), kind_(kind), entries_(entries_for(kind)),
+                                                     targets_(targets_of(entries_)), scan_(targets_) {}
+    // Reads the file's bytes from `source`. A failure to read them is thrown: a read failure
+    // (CheckFailure), std::bad_alloc, ContentFailure.
+    void read(ByteSource& source, core::Text& buffer, size_t window);
+    // Adds the file's rows, its files row last; whether one is a failure row. `read_failure`: why
+    // its bytes could not be read, which every parser that runs then reports.
+    bool add_rows(const std::optional<Failure>& read_failure, std::optional<FileStamp> found, Tables& tables);
+
+private:
+    struct Entry {
+        size_t parser;  // in kParsers
+        std::unique_ptr<ParserReading> reading;
+        std::optional<Failure> failure;
+    };
+
+    // The failure that a call of the module raises instead. A path without UTF-8 form is named in
+    // no note (notes quote UTF-8): its rows never show one.
+    Failure failure_of(const CheckFailure& failure) const;
+    // Runs a step of the entry's reading; a failure ends the reading. Its place, and those the
+    // reading keeps, are settled by `settle` while the piece is there.
+    template <typename Step, typename Settle>
+    void run(Entry& entry, Step&& step, Settle&& settle);
+    bool reads_whole_lines() const noexcept;
+
+    static std::vector<Entry> entries_for(Kind kind);
+    static std::vector<ScanTarget> targets_of(const std::vector<Entry>& entries);
+
+    const FileToRead& file_;
+    Kind kind_;
+    std::vector<Entry> entries_;
+    std::vector<ScanTarget> targets_;
+    FileScan scan_;
+};
+
+std::vector<FileReading::Entry> FileReading::entries_for(Kind kind) {
+    std::vector<Entry> entries;
+    for (size_t p = 0; p < kParsers.size(); ++p) {
+        if (kind == Kind::Auto || kParsers[p].name == name_of(kind)) entries.push_back({p, kParsers[p].start(), std::nullopt});
+    }
+    return entries;
 }
 
-Failure no_section() { return {"NoSection", no_section_message(), std::nullopt}; }
+std::vector<ScanTarget> FileReading::targets_of(const std::vector<Entry>& entries) {
+    std::vector<ScanTarget> targets;
+    for (const Entry& entry : entries) targets.push_back(kParsers[entry.parser].target);
+    return targets;
+}
 
-// `read_failure`: why the content could not be read, which every parser then reports; `scan`:
-// the content's, if it was scanned while it was read.
-FileResults read_content_of(const FileToRead& file, Kind kind, std::string_view content,
-                            std::optional<Failure> read_failure, std::optional<TextScan> scan_so_far = {}) {
-    FileResults results;
-    TextScan scan;
-    bool headings = kind == Kind::Auto && !read_failure;
-    if (!read_failure) {
-        scan = scan_so_far ? std::move(*scan_so_far) : scan_text(content, headings);
-        if (std::optional<std::string_view> version = program_version(content, scan.program_version)) {
-            results.program_version = *version;
+Failure FileReading::failure_of(const CheckFailure& failure) const {
+    if (file_.unencodable) return {"PanicException", failure.message(), std::nullopt};
+    return {"PanicException", failure.message(), core::note_of(failure, file_.path)};
+}
+
+template <typename Step, typename Settle>
+void FileReading::run(Entry& entry, Step&& step, Settle&& settle) {
+    try {
+        step();
+        settle(*entry.reading);
+        return;
+    } catch (CheckFailure& failure) {
+        settle(failure.location());
+        entry.failure = failure_of(failure);
+    } catch (const std::bad_alloc&) {
+        entry.failure = memory_error();
+    } catch (const std::length_error&) {
+        entry.failure = memory_error();
+    }
+    entry.reading.reset();  // its records go with it
+}
+
+bool FileReading::reads_whole_lines() const noexcept {
+    for (const Entry& entry : entries_) {
+        if (entry.reading && entry.reading->reads_whole_lines()) return true;
+    }
+    return false;
+}
+
+void FileReading::read(ByteSource& source, core::Text& buffer, size_t window_size) {
+    Window window(source, scan_, window_size, buffer);
+    std::vector<core::TextHits> hits;
+    while (std::optional<LinePiece> piece = window.next(reads_whole_lines(), hits)) {
+        // A file that is no UTF-8 fails as a whole: its readings are over.
+        if (scan_.invalid_utf8()) {
+            for (Entry& entry : entries_) entry.reading.reset();
+            continue;
+        }
+        for (Entry& entry : entries_) {
+            if (!entry.reading) continue;
+            parsers::LineCursor lines = piece->stand_in ? parsers::LineCursor(piece->text)
+                                                        : parsers::LineCursor(piece->text, std::span(std::as_const(hits)));
+            run(entry, [&] { entry.reading->read(lines); },
+                [&](auto& place) { place.settle(piece->text, piece->first_line); });
         }
     }
-    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && (read_failure || holds_tddft_heading(content, scan.tddft)));
-    bool casscf = kind == Kind::CASSCF || (headings && !scan.casscf.offsets.empty());
-    // An unreadable file goes to the first parser, whose failure then says why.
-    if (!tddft && !casscf) {
-        results.fail("auto", no_section());
-        return results;
+    for (Entry& entry : entries_) {
+        if (!entry.reading) continue;
+        run(entry, [&] { entry.reading->finish(); }, [&](auto& place) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(place)>, core::Location>) {
+                place.settle_end_of_input(window.last_line(), window.last_line_text());
+            }
+        });
     }
-    if (!read_failure && !file.unencodable && !scan.utf8) {
-        read_failure = failure_of(file, [&] { core::require_utf8(content); });
-    }
-    for (bool is_tddft : {true, false}) {
-        if (!(is_tddft ? tddft : casscf)) continue;
-        // A parser runs unless the name stops it, as the module's argument check stops the call.
-        if (!file.unencodable) (is_tddft ? results.ran_tddft : results.ran_casscf) = true;
-        // A name without UTF-8 form fails before the file is read, as the module's argument check does.
-        std::optional<Failure> failure = file.unencodable ? Failure{"UnicodeEncodeError", *file.unencodable, {}}
-                                         : read_failure   ? read_failure
-                                         : parse(is_tddft, file, content,
-                                                 headings ? (is_tddft ? &scan.tddft : &scan.casscf) : nullptr,
-                                                 results);
-        if (failure) results.fail(is_tddft ? "tddft" : "casscf", std::move(*failure));
-    }
-    return results;
 }
 
-// The file's row: what the caller knows of the file stands in for what the reader `found`.
-void add_file_row(const FileToRead& file, std::optional<FileStamp> found, FileRow row, Tables& tables) {
-    if (std::optional<FileStamp> stamp = file.stamp ? file.stamp : found) {
+bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::optional<FileStamp> found,
+                           Tables& tables) {
+    FileRow row;
+    if (std::optional<FileStamp> stamp = file_.stamp ? file_.stamp : found) {
         row.bytes = stamp->bytes;
         row.mtime_ns = stamp->mtime_ns;
     }
-    if (file.compression) row.compression = *file.compression;
-    tables.add_file(file.label, row);
+    if (file_.compression) row.compression = *file_.compression;
+    if (!read_failure) row.program_version = scan_.program_version();
+    std::string parsers_ran;
+    bool any_ran = false;
+    for (Entry& entry : entries_) {
+        const Parser& parser = kParsers[entry.parser];
+        // An unreadable file goes to the first parser, whose failure then says why.
+        size_t index = static_cast<size_t>(&entry - entries_.data());
+        bool runs = kind_ != Kind::Auto || (read_failure ? index == 0 : scan_.holds(index));
+        if (!runs) continue;
+        any_ran = true;
+        // A parser runs unless the name stops it, as the module's argument check stops the call.
+        if (!file_.unencodable) parsers_ran += (parsers_ran.empty() ? "" : ",") + std::string(parser.name);
+        std::optional<Failure> failure = entry.failure;
+        if (file_.unencodable) {
+            // A name without UTF-8 form fails before the file is read, as the module's argument check does.
+            failure = Failure{"UnicodeEncodeError", *file_.unencodable, std::nullopt};
+        } else if (read_failure) {
+            failure = read_failure;
+        } else if (const std::optional<core::Location>& where = scan_.invalid_utf8()) {
+            failure = Failure{"PanicException", core::not_utf8_message(), where->note(file_.path)};
+        }
+        if (!failure) {
+            try {
+                row.counts[entry.parser] = entry.reading->add_rows(file_.label, tables);
+            } catch (const std::bad_alloc&) {
+                failure = memory_error();
+            } catch (const std::length_error&) {
+                failure = memory_error();
+            }
+        }
+        if (failure) {
+            std::optional<std::string_view> where;
+            if (failure->where) where = *failure->where;
+            tables.add_failure(file_.label, {parser.name, failure->error, failure->message, where});
+            row.failed = true;
+        }
+    }
+    if (!any_ran) {
+        tables.add_failure(file_.label, {"auto", "NoSection", no_section_message(), std::nullopt});
+        row.failed = true;
+    }
+    if (!parsers_ran.empty()) row.kind = parsers_ran;
+    tables.add_file(file_.label, row);
+    return row.failed;
 }
 
-// The files row's kind: by whether TD-DFT and whether CASSCF ran.
-constexpr std::optional<std::string_view> kParsersRan[2][2] = {{std::nullopt, "casscf"}, {"tddft", "tddft,casscf"}};
-
-// The rows of one file; true when one of them is a failure row.
-bool add_rows(const FileToRead& file, const FileResults& results, Tables& tables) {
-    if (results.tddft) tables.add_tddft(file.label, *results.tddft);
-    if (results.casscf) tables.add_casscf(file.label, *results.casscf);
-    for (const auto& [kind, failure] : results.failures) {
-        std::optional<std::string_view> where;
-        if (failure.where) where = *failure.where;
-        tables.add_failure(file.label, {kind, failure.error, failure.message, where});
+// A file that is read for no parser: its one failure row, and its files row.
+bool add_failed_file(const FileToRead& file, std::string_view kind, const Failure& failure, Tables& tables) {
+    tables.add_failure(file.label, {kind, failure.error, failure.message, std::nullopt});
+    FileRow row{.failed = true};
+    if (file.stamp) {
+        row.bytes = file.stamp->bytes;
+        row.mtime_ns = file.stamp->mtime_ns;
     }
-    const std::optional<std::string>& version = results.program_version;
-    FileRow row{.kind = kParsersRan[results.ran_tddft][results.ran_casscf],
-                .program_version = version ? std::optional<std::string_view>(*version) : std::nullopt,
-                .soc_states = static_cast<uint32_t>(results.tddft ? results.tddft->soc_matrix.eigenvectors.size() : 0),
-                .orbitals = static_cast<uint32_t>(results.casscf ? results.casscf->orbital_contributions.size() : 0),
-                .failed = !results.failures.empty()};
-    add_file_row(file, results.stamp, row, tables);
-    return row.failed;
+    if (file.compression) row.compression = *file.compression;
+    tables.add_file(file.label, row);
+    return true;
 }
 
 }  // namespace
@@ -164,66 +230,62 @@ std::optional<Kind> kind_named(std::string_view name) noexcept {
     return std::nullopt;
 }
 
-bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& text) {
+bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer, size_t window) {
     core::DeferredReports deferred;  // failures become rows, not reports
-    std::optional<std::string_view> irregular = irregular_file_at(file.path);
-    text.clear();
-    std::optional<Failure> failure;
-    std::optional<TextScan> scan;
-    std::optional<FileStamp> stamp;
-    if (!irregular) {
-        failure = failure_of(file, [&] {
-            // The path may have become a named pipe since it was examined: opening it must not wait.
-            core::InputFile input(file.path, O_NONBLOCK);
-            OpenFileStatus status = status_of(input.descriptor());
-            irregular = status.irregular;
-            stamp = status.stamp;
-            if (!irregular) scan = read_scanning(input, kind == Kind::Auto, text);
-        });
+    if (const auto* unreadable = std::get_if<Unreadable>(&file.content)) {
+        return add_failed_file(file, name_of(kind), {unreadable->error, unreadable->message, std::nullopt}, tables);
     }
-    if (irregular) {
-        std::string message = "not a regular file: " + std::string(*irregular);
-        tables.add_failure(file.label, {name_of(kind), "NotARegularFile", message, std::nullopt});
-        add_file_row(file, std::nullopt, {.failed = true}, tables);
-        return true;
+    FileReading reading(file, kind);
+    std::optional<Failure> read_failure;
+    std::optional<FileStamp> found;
+    try {
+        if (const auto* given = std::get_if<Given>(&file.content)) {
+            MemorySource source(given->bytes);
+            reading.read(source, buffer, window);
+        } else if (const auto* streamed = std::get_if<Streamed>(&file.content)) {
+            reading.read(*streamed->source, buffer, window);
+        } else {
+            std::optional<std::string_view> irregular = irregular_file_at(file.path);
+            if (!irregular) {
+                // The path may have become a named pipe since it was examined: opening it must not wait.
+                core::InputFile input(file.path, O_NONBLOCK);
+                OpenFileStatus status = status_of(input.descriptor());
+                irregular = status.irregular;
+                found = status.stamp;
+                FileSource source(input);
+                if (!irregular) reading.read(source, buffer, window);
+            }
+            if (irregular) {
+                std::string message = "not a regular file: " + std::string(*irregular);
+                return add_failed_file(file, name_of(kind), {"NotARegularFile", message, std::nullopt}, tables);
+            }
+        }
+    } catch (const CheckFailure& failure) {
+        read_failure = file.unencodable ? Failure{"PanicException", failure.message(), std::nullopt}
+                                        : Failure{"PanicException", failure.message(), core::note_of(failure, file.path)};
+    } catch (const std::bad_alloc&) {
+        read_failure = memory_error();
+    } catch (const std::length_error&) {
+        read_failure = memory_error();
+    } catch (const ContentFailure& failure) {
+        return add_failed_file(file, name_of(kind), {failure.error, failure.message, std::nullopt}, tables);
     }
-    FileResults results = read_content_of(file, kind, text.view(), std::move(failure), std::move(scan));
-    results.stamp = stamp;
-    // A large file's text goes before its rows are made: they need the room.
-    if (text.capacity() > kLargestKeptBuffer) text = core::Text();
-    return add_rows(file, results, tables);
+    // A window grown for a long line goes before the rows are made: they need the room.
+    if (buffer.capacity() > kLargestKeptBuffer) buffer = core::Text();
+    return reading.add_rows(read_failure, found, tables);
 }
 
-bool read_content(const FileToRead& file, std::string_view content, Kind kind, Tables& tables) {
-    core::DeferredReports deferred;
-    return add_rows(file, read_content_of(file, kind, content, std::nullopt), tables);
-}
-
-namespace {
-
-// The rows of one file; true if one of them is a failure row.
-bool read_one(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer) {
-    if (file.decompression_failure) {
-        tables.add_failure(file.label, {name_of(kind), "DecompressionError", *file.decompression_failure, std::nullopt});
-        add_file_row(file, std::nullopt, {.failed = true}, tables);
-        return true;
-    }
-    return file.content ? read_content(file, *file.content, kind, tables) : read_file(file, kind, tables, buffer);
-}
-
-}  // namespace
-
-Reading read_files(const std::vector<FileToRead>& files, Kind kind, const ContentSupplier& supply) {
+Reading read_files(const std::vector<FileToRead>& files, Kind kind, const ContentSupplier& supply, size_t window) {
     Tables tables;
     size_t failed = 0;
-    core::Text buffer;  // one for all the files: see read_all_into
+    core::Text buffer;  // one window for all the files
     for (size_t i = 0; i < files.size(); ++i) {
-        if (files[i].supplied && supply) {
+        if (std::holds_alternative<Supplied>(files[i].content) && supply) {
             FileToRead file = files[i];
             supply(i, file);
-            failed += read_one(file, kind, tables, buffer) ? 1 : 0;
+            failed += read_file(file, kind, tables, buffer, window) ? 1 : 0;
         } else {
-            failed += read_one(files[i], kind, tables, buffer) ? 1 : 0;
+            failed += read_file(files[i], kind, tables, buffer, window) ? 1 : 0;
         }
     }
     return {tables.finish(), failed};

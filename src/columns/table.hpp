@@ -58,6 +58,18 @@ public:
         reserve_more(batches_.back()->columns, rows, first_bytes, std::index_sequence_for<Columns...>{});
     }
 
+    // Where the table stands, to go back to when rows after it cannot all be added.
+    struct Mark {
+        size_t batches, batch_rows, rows;
+    };
+    Mark mark() const noexcept { return {batches_.size(), batches_.back()->rows, rows_}; }
+    void roll_back(const Mark& mark) noexcept {
+        batches_.resize(mark.batches);
+        truncate(batches_.back()->columns, mark.batch_rows, std::index_sequence_for<Columns...>{});
+        batches_.back()->rows = mark.batch_rows;
+        rows_ = mark.rows;
+    }
+
     ColumnTable finish() const {
         ColumnTable table{fields(std::index_sequence_for<Columns...>{}), {}, static_cast<int64_t>(rows_)};
         for (const std::shared_ptr<Batch>& batch : batches_) {
@@ -91,6 +103,10 @@ private:
     template <size_t... I>
     static void reserve_more(std::tuple<Columns...>& columns, size_t rows, size_t first_bytes, std::index_sequence<I...>) {
         (std::get<I>(columns).reserve_more(rows, I == 0 ? first_bytes : 0), ...);
+    }
+    template <size_t... I>
+    static void truncate(std::tuple<Columns...>& columns, size_t rows, std::index_sequence<I...>) noexcept {
+        (std::get<I>(columns).truncate(rows), ...);
     }
     template <size_t... I, typename... Values>
     static void append_to(std::tuple<Columns...>& columns, std::index_sequence<I...>, const Values&... values) {

@@ -1,5 +1,7 @@
 #include "columns/tables.hpp"
 
+#include <tuple>
+
 namespace columns {
 
 Tables::Tables(size_t string_limit)
@@ -12,7 +14,31 @@ Tables::Tables(size_t string_limit)
       files_({"file", "bytes", "mtime_ns", "compression", "kind", "program_version", "soc_states", "orbitals", "failed"},
              string_limit) {}
 
+namespace {
+
+// Runs `add`, which appends to `tables`; if it cannot append all, none of its rows stay.
+template <typename Add, typename... Table>
+void all_or_nothing(Add&& add, Table&... tables) {
+    auto marks = std::make_tuple(tables.mark()...);
+    try {
+        add();
+    } catch (...) {
+        std::apply([&](const auto&... mark) { (tables.roll_back(mark), ...); }, marks);
+        throw;
+    }
+}
+
+}  // namespace
+
 void Tables::add_tddft(std::string_view file, const records::tddft::TDDFTOutput& output) {
+    all_or_nothing([&] { append_tddft(file, output); }, soc_states_, soc_elements_);
+}
+
+void Tables::add_casscf(std::string_view file, const records::casscf::CASSCFOutput& output) {
+    all_or_nothing([&] { append_casscf(file, output); }, orbitals_, orbital_contributions_);
+}
+
+void Tables::append_tddft(std::string_view file, const records::tddft::TDDFTOutput& output) {
     const auto& states = output.soc_matrix.eigenvectors;
     size_t elements = 0;
     for (const auto& state : states) elements += state.elements.size();
@@ -28,7 +54,7 @@ void Tables::add_tddft(std::string_view file, const records::tddft::TDDFTOutput&
     }
 }
 
-void Tables::add_casscf(std::string_view file, const records::casscf::CASSCFOutput& output) {
+void Tables::append_casscf(std::string_view file, const records::casscf::CASSCFOutput& output) {
     const auto& orbitals = output.orbital_contributions;
     size_t rows = 0;
     for (const auto& orbital : orbitals) rows += orbital.contributions.size();
@@ -51,8 +77,8 @@ void Tables::add_failure(std::string_view file, const FailureRow& failure) {
 }
 
 void Tables::add_file(std::string_view file, const FileRow& row) {
-    files_.append(file, row.bytes, row.mtime_ns, row.compression, row.kind, row.program_version, row.soc_states,
-                  row.orbitals, row.failed);
+    files_.append(file, row.bytes, row.mtime_ns, row.compression, row.kind, row.program_version, row.counts[0],
+                  row.counts[1], row.failed);
 }
 
 std::vector<std::pair<const char*, ColumnTable>> Tables::finish() const {

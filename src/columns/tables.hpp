@@ -29,11 +29,14 @@ struct FailureRow {
 // A file as its row of the files table shows it: the file on disk when it was read, if it was;
 // the parsers that ran on it ("tddft", "casscf" or "tddft,casscf"), the rows it added, and
 // whether it has a failure row.
+// The parsers whose rows the files row counts, in the order of the column reader's table.
+inline constexpr size_t kCountedParsers = 2;
+
 struct FileRow {
     std::optional<uint64_t> bytes = std::nullopt;
     std::optional<int64_t> mtime_ns = std::nullopt;
     std::optional<std::string_view> compression = std::nullopt, kind = std::nullopt, program_version = std::nullopt;
-    uint32_t soc_states = 0, orbitals = 0;
+    std::array<uint32_t, kCountedParsers> counts{};  // soc_states, orbitals
     bool failed = false;
 };
 
@@ -41,7 +44,7 @@ class Tables {
 public:
     explicit Tables(size_t string_limit = kMaxStringBytes);
 
-    // Each adds the rows of one file, named `file`.
+    // Each adds the rows of one file, named `file`; the rows of a record are added all or none.
     void add_tddft(std::string_view file, const records::tddft::TDDFTOutput& output);
     void add_casscf(std::string_view file, const records::casscf::CASSCFOutput& output);
     void add_failure(std::string_view file, const FailureRow& failure);
@@ -51,6 +54,9 @@ public:
     std::vector<std::pair<const char*, ColumnTable>> finish() const;
 
 private:
+    void append_tddft(std::string_view file, const records::tddft::TDDFTOutput& output);
+    void append_casscf(std::string_view file, const records::casscf::CASSCFOutput& output);
+
     using U32 = FixedWidthColumn<uint32_t>;
     using F32 = FixedWidthColumn<float>;
 

@@ -4,146 +4,279 @@
 #include <cstring>
 
 #include "core/utf8.hpp"
+#include "parsers/headings.hpp"
 #include "parsers/lines.hpp"
 
 namespace columns {
 namespace {
 
-// Where a stretch from `start` ends: before a character's first byte, so that the check of the
-// stretch alone judges its characters as the check of the whole would. Past three continuation
-// bytes the text is no UTF-8 anyway, and the next stretch, starting with one, says so.
-size_t stretch_end(std::string_view bytes, size_t start, size_t stretch) noexcept {
-    size_t end = std::min(bytes.size(), start + std::max<size_t>(stretch, 4));
-    for (int back = 0; back < 3 && end < bytes.size() && core::is_continuation_byte(static_cast<unsigned char>(bytes[end])); ++back) --end;
-    return end;
-}
+using core::ByteVector;
+using parsers::headings::kProgramVersion;
 
-// Adds the places among `Width` from `at` where the heading starts, by the lanes of `mask`.
-template <size_t Width>
-[[gnu::always_inline]] inline void add_hits(const char* text, size_t at, core::ByteVector<Width> mask,
-                                            core::TextHits& hits) {
-    for (size_t i = 0; i < Width; ++i) {
-        if (mask[i] && std::memcmp(text + at + i, hits.needle.data(), hits.needle.size()) == 0) {
-            hits.offsets.push_back(at + i);
-        }
+// Checked by the UTF-8 check and scanned by the vectors while in cache.
+constexpr size_t kStretch = size_t{64} << 10;
+// The bytes that a needle, a heading around it or the version's words reach beyond the needle's start.
+constexpr size_t kReach = 31;
+
+// Whether every heading around `needle` starts at most FileScan::kBefore bytes before it and
+// ends within kReach bytes after its start.
+consteval bool within_reach(std::span<const std::string_view> headings, std::string_view needle) {
+    for (std::string_view heading : headings) {
+        size_t inside = heading.find(needle);
+        if (inside > FileScan::kBefore || heading.size() - inside > kReach) return false;
     }
+    return needle.size() <= kReach;
 }
+static_assert(within_reach(parsers::headings::kSOCAny, parsers::headings::kSOCCommon) &&
+              within_reach(std::span(&parsers::headings::kComposition, 1), parsers::headings::kComposition) &&
+              kProgramVersion.size() <= kReach);
 
-// Reads [start, end) a vector at a time while the headings' last bytes are in `bytes` too: at
-// each place, the first and last bytes of both headings are compared before the whole, and the
-// high bits gathered for the UTF-8 check. Returns where it stopped.
-template <size_t Width>
+// The places among [start, end) of `bytes` that the vectors can look at, each needle where it fits
+// into `bytes`, `Width` bytes at a time: the first and last bytes of each needle are compared
+// before the whole, newlines counted lane by lane, high bits gathered for the UTF-8 check. Returns
+// where it stopped.
+template <size_t Width, size_t N>
 [[gnu::always_inline]] inline size_t scan_vectors_by(std::string_view bytes, size_t start, size_t end,
-                                                     bool& high, TextScan& scan) {
+                                                     const std::array<std::string_view, N>& needles,
+                                                     std::array<std::vector<size_t>*, N> hits, bool& high,
+                                                     size_t& newlines) {
     using core::load_bytes, core::splat;
     const char* text = bytes.data();
-    const std::string_view a = scan.tddft.needle, b = scan.casscf.needle;
-    const auto a_first = splat<Width>(a.front()), a_last = splat<Width>(a.back());
-    const auto b_first = splat<Width>(b.front()), b_last = splat<Width>(b.back());
-    const size_t reach = std::max(a.size(), b.size()) - 1;
-    core::ByteVector<Width> highs{};
-    auto candidates = [&](size_t at, core::TextHits& hits, auto first, auto last) {
-        return core::candidate_lanes<Width>(text + at, hits.needle.size(), first, last);
+    size_t reach = 0;
+    std::array<ByteVector<Width>, N> first, last;
+    for (size_t n = 0; n < N; ++n) {
+        first[n] = splat<Width>(needles[n].front());
+        last[n] = splat<Width>(needles[n].back());
+        reach = std::max(reach, needles[n].size() - 1);
+    }
+    const ByteVector<Width> newline = splat<Width>('\n');
+    ByteVector<Width> highs{}, counts{};
+    size_t counted_steps = 0;
+    auto flush_counts = [&] {
+        signed char lanes[Width];
+        std::memcpy(lanes, &counts, Width);
+        for (signed char lane : lanes) newlines += static_cast<size_t>(lane);
+        counts = ByteVector<Width>{};
+        counted_steps = 0;
     };
     size_t at = start;
-    // Two vectors a step: one test of the lanes for both.
-    for (; at + 2 * Width <= end && at + 2 * Width + reach <= bytes.size(); at += 2 * Width) {
-        highs |= load_bytes<Width>(text + at) | load_bytes<Width>(text + at + Width);
-        auto in_a = candidates(at, scan.tddft, a_first, a_last);
-        auto in_b = candidates(at, scan.casscf, b_first, b_last);
-        auto next_a = candidates(at + Width, scan.tddft, a_first, a_last);
-        auto next_b = candidates(at + Width, scan.casscf, b_first, b_last);
-        if (core::any_lane<Width>(in_a | in_b | next_a | next_b)) {
-            add_hits<Width>(text, at, in_a, scan.tddft);
-            add_hits<Width>(text, at, in_b, scan.casscf);
-            add_hits<Width>(text, at + Width, next_a, scan.tddft);
-            add_hits<Width>(text, at + Width, next_b, scan.casscf);
-        }
-    }
     for (; at + Width <= end && at + Width + reach <= bytes.size(); at += Width) {
-        highs |= load_bytes<Width>(text + at);
-        auto in_a = candidates(at, scan.tddft, a_first, a_last);
-        auto in_b = candidates(at, scan.casscf, b_first, b_last);
-        if (core::any_lane<Width>(in_a | in_b)) {
-            add_hits<Width>(text, at, in_a, scan.tddft);
-            add_hits<Width>(text, at, in_b, scan.casscf);
+        ByteVector<Width> block = load_bytes<Width>(text + at);
+        highs |= block;
+        counts -= (block == newline);  // a lane of a match is -1
+        // A lane counts up to 127 newlines.
+        if (++counted_steps == 127) flush_counts();
+        ByteVector<Width> any{};
+        std::array<ByteVector<Width>, N> masks;
+        for (size_t n = 0; n < N; ++n) {
+            masks[n] = (block == first[n]) & (load_bytes<Width>(text + at + needles[n].size() - 1) == last[n]);
+            any |= masks[n];
+        }
+        if (core::any_lane<Width>(any)) [[unlikely]] {
+            for (size_t n = 0; n < N; ++n) {
+                for (size_t i = 0; i < Width; ++i) {
+                    if (masks[n][i] && std::memcmp(text + at + i, needles[n].data(), needles[n].size()) == 0) {
+                        hits[n]->push_back(at + i);
+                    }
+                }
+            }
         }
     }
+    flush_counts();
     high = core::any_lane<Width>(highs < 0);
     return at;
 }
 
 #ifdef SKAV_WIDE_VECTORS
-SKAV_WIDE_TARGET size_t scan_vectors_wide(std::string_view bytes, size_t start, size_t end, bool& high,
-                                          TextScan& scan) {
-    return scan_vectors_by<32>(bytes, start, end, high, scan);
+template <size_t N>
+SKAV_WIDE_TARGET size_t scan_vectors_wide(std::string_view bytes, size_t start, size_t end,
+                                          const std::array<std::string_view, N>& needles,
+                                          std::array<std::vector<size_t>*, N> hits, bool& high, size_t& newlines) {
+    return scan_vectors_by<32, N>(bytes, start, end, needles, hits, high, newlines);
 }
 #endif
 
-size_t scan_vectors(std::string_view bytes, size_t start, size_t end, bool& high, TextScan& scan) {
+template <size_t N>
+size_t scan_vectors(std::string_view bytes, size_t start, size_t end, const std::array<std::string_view, N>& needles,
+                    std::array<std::vector<size_t>*, N> hits, bool& high, size_t& newlines) {
 #ifdef SKAV_WIDE_VECTORS
-    if (core::has_wide_vectors()) return scan_vectors_wide(bytes, start, end, high, scan);
+    if (core::has_wide_vectors()) return scan_vectors_wide<N>(bytes, start, end, needles, hits, high, newlines);
 #endif
-    return scan_vectors_by<16>(bytes, start, end, high, scan);
+    return scan_vectors_by<16, N>(bytes, start, end, needles, hits, high, newlines);
 }
 
 // The places of [from, end) that the vectors left, one at a time.
-bool scan_rest(std::string_view bytes, size_t from, size_t end, TextScan& scan) {
+bool scan_rest(std::string_view bytes, size_t from, size_t end, std::span<const std::string_view> needles,
+               std::span<std::vector<size_t>* const> hits, size_t& newlines) {
     bool high = false;
     for (size_t at = from; at < end; ++at) {
         high = high || static_cast<unsigned char>(bytes[at]) >= 0x80;
-        for (core::TextHits* hits : {&scan.tddft, &scan.casscf}) {
-            if (bytes.substr(at, hits->needle.size()) == hits->needle) hits->offsets.push_back(at);
+        newlines += bytes[at] == '\n';
+        for (size_t n = 0; n < needles.size(); ++n) {
+            if (bytes.substr(at, needles[n].size()) == needles[n]) hits[n]->push_back(at);
         }
     }
     return high;
 }
 
+// Where a stretch from `start` ends: before a character's first byte, so that the check of the
+// stretch alone judges its characters as the check of the whole would. Past three continuation
+// bytes the text is no UTF-8 anyway, and the next stretch, starting with one, says so.
+size_t stretch_end(std::string_view bytes, size_t start, size_t end) noexcept {
+    size_t stop = std::min(end, start + kStretch);
+    for (int back = 0; back < 3 && stop < end && core::is_continuation_byte(static_cast<unsigned char>(bytes[stop])); ++back) {
+        --stop;
+    }
+    return stop;
+}
+
+// Where the bytes before `end` stop short of a character that the next bytes may complete.
+size_t before_cut_character(std::string_view bytes, size_t from, size_t end) noexcept {
+    for (size_t back = 1; back <= 3 && end >= from + back; ++back) {
+        auto byte = static_cast<unsigned char>(bytes[end - back]);
+        if (core::is_continuation_byte(byte)) continue;
+        size_t size = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return back < size ? end - back : end;
+    }
+    return end;
+}
+
+// The first field of a line's rest, as the module's fields split it.
+std::optional<std::string_view> first_field(std::string_view rest) noexcept {
+    return parsers::Fields(rest.substr(0, rest.find('\n'))).next();
+}
+
+using Needles = std::array<std::string_view, kMostTargets + 1>;
+using Hits = std::array<std::vector<size_t>*, kMostTargets + 1>;
+
+// The vector scan for the first N of the needles.
+template <size_t N>
+size_t scan_vectors_for(std::string_view bytes, size_t start, size_t end, const Needles& needles, const Hits& hits,
+                        bool& high, size_t& newlines) {
+    std::array<std::string_view, N> some;
+    std::array<std::vector<size_t>*, N> into;
+    std::copy_n(needles.begin(), N, some.begin());
+    std::copy_n(hits.begin(), N, into.begin());
+    return scan_vectors<N>(bytes, start, end, some, into, high, newlines);
+}
+
+size_t scan_vectors_for(size_t count, std::string_view bytes, size_t start, size_t end, const Needles& needles,
+                        const Hits& hits, bool& high, size_t& newlines) {
+    static_assert(kMostTargets + 1 == 3);
+    switch (count) {
+        case 0: return scan_vectors_for<0>(bytes, start, end, needles, hits, high, newlines);
+        case 1: return scan_vectors_for<1>(bytes, start, end, needles, hits, high, newlines);
+        case 2: return scan_vectors_for<2>(bytes, start, end, needles, hits, high, newlines);
+        default: return scan_vectors_for<3>(bytes, start, end, needles, hits, high, newlines);
+    }
+}
+
 }  // namespace
 
-bool holds_tddft_heading(std::string_view text, const core::TextHits& hits) noexcept {
-    using namespace parsers::headings;
-    auto is_at = [&](size_t hit, std::string_view heading) {
-        size_t inside = heading.find(kSOCCommon);
-        return hit >= inside && text.substr(hit - inside, heading.size()) == heading;
-    };
-    return std::any_of(hits.offsets.begin(), hits.offsets.end(), [&](size_t hit) {
-        return std::any_of(kSOCAny.begin(), kSOCAny.end(), [&](std::string_view heading) { return is_at(hit, heading); });
-    });
+FileScan::FileScan(std::span<const ScanTarget> targets) : targets_(targets.begin(), targets.end()) {}
+
+void FileScan::scan(std::string_view bytes, size_t from, size_t to, Found& found) {
+    Needles needles{};
+    Hits hits{};
+    size_t count = 0;
+    for (size_t t = 0; t < targets_.size(); ++t) {
+        needles[count] = targets_[t].needle;
+        hits[count++] = &found.hits[t];
+    }
+    // The version's words, while they are looked for.
+    if (!version_found_) {
+        needles[count] = kProgramVersion;
+        hits[count++] = &found.hits[kMostTargets];
+    }
+    for (size_t start = from; start < to;) {
+        size_t end = stretch_end(bytes, start, to), newlines = found.newlines;
+        bool high = false;
+        size_t rest = scan_vectors_for(count, bytes, start, end, needles, hits, high, found.newlines);
+        high = scan_rest(bytes, rest, end, std::span(needles).first(count), std::span(hits).first(count),
+                         found.newlines) || high;
+        // Text that is all ASCII is UTF-8; other text gets the whole check.
+        if (high && !invalid_utf8_) check_utf8(bytes, start, end, newlines);
+        start = end;
+    }
 }
 
-void TextScanner::scan_stretch(std::string_view bytes) {
-    size_t start = scanned_, end = stretch_end(bytes, start, stretch_);
-    std::string_view piece = bytes.substr(start, end - start);
-    if (!headings_) {
-        if (scan_.utf8) scan_.utf8 = core::is_valid_utf8(piece);
-    } else {
-        bool high = false;
-        size_t rest = scan_vectors(bytes, start, end, high, scan_);
-        high = scan_rest(bytes, rest, end, scan_) || high;
-        // Text that is all ASCII is UTF-8; other text gets the whole check.
-        if (scan_.utf8 && high) scan_.utf8 = core::is_valid_utf8(piece);
-    }
-    if (scan_.program_version == std::string_view::npos) {
-        // From where words that end in this stretch may begin.
-        constexpr size_t kBack = parsers::headings::kProgramVersion.size() - 1;
-        size_t from = start > kBack ? start - kBack : 0;
-        if (const char* hit = core::find_text(bytes.substr(from, end - from), parsers::headings::kProgramVersion)) {
-            scan_.program_version = static_cast<size_t>(hit - bytes.data());
+void FileScan::check_utf8(std::string_view bytes, size_t from, size_t to, size_t newlines_before) {
+    size_t bad = core::first_invalid_utf8(bytes.substr(from, to - from));
+    if (bad == std::string_view::npos) return;
+    size_t newlines = newlines_ + newlines_before +
+                      static_cast<size_t>(std::count(bytes.begin() + from, bytes.begin() + from + bad, '\n'));
+    invalid_utf8_ = core::Location::invalid_utf8_at(offset_ + from + bad, newlines + 1);
+}
+
+void FileScan::note_headings(std::string_view bytes, const Found& found) {
+    for (size_t t = 0; t < targets_.size(); ++t) {
+        if (holds_[t]) continue;
+        const ScanTarget& target = targets_[t];
+        for (size_t hit : found.hits[t]) {
+            for (std::string_view heading : target.headings) {
+                size_t inside = heading.find(target.needle);
+                if (hit >= inside && bytes.substr(hit - inside, heading.size()) == heading) holds_[t] = true;
+            }
         }
     }
-    scanned_ = end;
 }
 
-void TextScanner::advance(std::string_view bytes) {
-    // A stretch's end looks at the byte after it, and a heading may start in it and end later.
-    const size_t after = std::max(kTDDFTNeedle.size(), kCASSCFNeedle.size());
-    while (scanned_ + std::max<size_t>(stretch_, 4) + after <= bytes.size()) scan_stretch(bytes);
+void FileScan::scan_lines(std::string_view lines, std::vector<core::TextHits>& hits) {
+    Found found;
+    scan(lines, 0, lines.size(), found);
+    note_headings(lines, found);
+    hits.resize(targets_.size());
+    for (size_t t = 0; t < targets_.size(); ++t) hits[t] = {targets_[t].needle, std::move(found.hits[t])};
+    const std::vector<size_t>& words = found.hits[kMostTargets];
+    if (!version_found_ && !words.empty()) {
+        version_found_ = true;
+        std::optional<std::string_view> field = first_field(lines.substr(words.front() + kProgramVersion.size()));
+        if (field) version_ = std::string(*field);
+    }
+    newlines_ += found.newlines;
+    offset_ += lines.size();
 }
 
-TextScan TextScanner::finish(std::string_view bytes) && {
-    while (scanned_ < bytes.size()) scan_stretch(bytes);
-    return std::move(scan_);
+size_t FileScan::scan_line_part(std::string_view part, size_t from, bool line_ends) {
+    size_t to = part.size();
+    if (!line_ends) to = to > kReach ? before_cut_character(part, from, to - kReach) : from;
+    to = std::max(from, to);
+    Found found;
+    scan(part, from, to, found);
+    note_headings(part, found);
+    size_t start = offset_;  // of `from`, in the file
+    const std::vector<size_t>& words = found.hits[kMostTargets];
+    if (!version_found_ && !words.empty()) {
+        version_found_ = true;
+        version_capture_.emplace();
+        capture_at_ = start + (words.front() - from) + kProgramVersion.size();
+    }
+    // The words may end beyond what is scanned: the field starts after them.
+    if (version_capture_ && capture_at_ < start + (to - from)) {
+        size_t first = from + (std::max(capture_at_, start) - start);
+        version_capture_->feed(part.substr(first, to - first));
+        capture_at_ = start + (to - from);
+    }
+    offset_ += to - from;
+    return to;
+}
+
+void FileScan::end_line_part(bool newline) {
+    if (version_capture_ && !version_capture_->done()) {
+        version_capture_->end();
+    }
+    if (version_capture_ && !version_capture_->field().empty()) version_ = version_capture_->field();
+    version_capture_.reset();
+    if (newline) {
+        ++newlines_;
+        ++offset_;
+    }
+}
+
+std::optional<std::string_view> FileScan::program_version() const noexcept {
+    // A file that is no UTF-8 elsewhere still names its release; a string column holds UTF-8 only.
+    if (!version_ || !core::is_valid_utf8(*version_)) return std::nullopt;
+    return *version_;
 }
 
 }  // namespace columns

@@ -1,60 +1,82 @@
 #pragma once
-// One pass over a file's bytes: whether they are UTF-8, and where both section headings occur,
-// whatever the line around them: which parsers the file calls for when its kind is not given,
-// and where those parsers need not search again.
+// One pass over a file's bytes as they are read, a piece at a time: whether they are UTF-8, how
+// many lines they hold, where the parsers' heading texts stand (whatever the line around them)
+// and the program's version. Which parsers the file calls for when its kind is not given, and
+// where those parsers need not search again.
 
+#include <array>
 #include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
-#include "parsers/headings.hpp"
-#include "parsers/lines.hpp"
+#include "columns/long_line.hpp"
+#include "core/location.hpp"
+#include "core/text_search.hpp"
 
 namespace columns {
 
-// What the scan looks for: the text that every TD-DFT heading holds, and the CASSCF heading.
-inline constexpr std::string_view kTDDFTNeedle = parsers::headings::kSOCCommon;
-inline constexpr std::string_view kCASSCFNeedle = parsers::headings::kComposition;
-
-struct TextScan {
-    bool utf8 = true;  // as the module's check finds them
-    core::TextHits tddft{kTDDFTNeedle, {}};
-    core::TextHits casscf{kCASSCFNeedle, {}};
-    // Where the words "Program Version" first stand, or npos: looked for stretch by stretch too,
-    // while each is in cache, until found.
-    size_t program_version = std::string_view::npos;
+// A text the scan looks for, and the headings that hold it once: a file holds one of the headings
+// where the text stands inside it. One search finds them all.
+struct ScanTarget {
+    std::string_view needle;
+    std::span<const std::string_view> headings;
 };
 
-// Whether one of the TD-DFT headings occurs in `text`, whatever the line around it; `hits`: the
-// scan's of the text.
-bool holds_tddft_heading(std::string_view text, const core::TextHits& hits) noexcept;
+// The most targets a scan looks for at once, beside the program's version.
+inline constexpr size_t kMostTargets = 2;
 
-inline constexpr size_t kScanStretch = size_t{64} << 10;
-
-// Scans a text a stretch of `stretch` bytes at a time, as it is being read: each stretch is read
-// by the UTF-8 check, (with `headings`) by the search for both headings and by the search for the
-// program's version while it is still in cache, one trip through memory for what would be several.
-class TextScanner {
+class FileScan {
 public:
-    explicit TextScanner(bool headings, size_t stretch = kScanStretch) noexcept
-        : headings_(headings), stretch_(stretch) {}
+    // The bytes that a heading holds before its needle, at most: a line scanned in parts keeps them.
+    static constexpr size_t kBefore = 16;
 
-    // Scans on in `bytes`, the text read so far (earlier calls saw a part of it), as far as the
-    // bytes after a stretch are read too.
-    void advance(std::string_view bytes);
-    // Scans the rest of the whole text.
-    TextScan finish(std::string_view bytes) &&;
+    explicit FileScan(std::span<const ScanTarget> targets);
+
+    // Scans `lines`, the next whole lines of the file (the last one ends in "\n", unless it is the
+    // file's last). `hits` get the places where each target's needle stands, from the start of `lines`.
+    void scan_lines(std::string_view lines, std::vector<core::TextHits>& hits);
+    // Scans on in a line too long to be held whole: `part` holds it from a place before `from`
+    // (at least the few bytes that a heading holds before its needle, or from its start) to what
+    // has been read of it. Returns where the scan stopped: short of the last bytes, which may start
+    // a heading or a character that the next part completes, unless the line ends with `part`.
+    size_t scan_line_part(std::string_view part, size_t from, bool line_ends);
+    // The line scanned in parts has ended, with a newline unless the file ends there.
+    void end_line_part(bool newline);
+
+    // The number of the line that the next bytes start or go on (1-based).
+    size_t line() const noexcept { return newlines_ + 1; }
+    // Whether the file holds one of the headings of the target.
+    bool holds(size_t target) const noexcept { return holds_[target]; }
+    // Where the first byte that is not UTF-8 stands, if one has been scanned.
+    const std::optional<core::Location>& invalid_utf8() const noexcept { return invalid_utf8_; }
+    // The first field after the words "Program Version" on the first line that holds them, if there
+    // is one and it is UTF-8.
+    std::optional<std::string_view> program_version() const noexcept;
 
 private:
-    void scan_stretch(std::string_view bytes);
+    struct Found {
+        std::array<std::vector<size_t>, kMostTargets + 1> hits;  // of each target, then of the version's words
+        size_t newlines = 0;
+    };
 
-    bool headings_;
-    size_t stretch_;
-    size_t scanned_ = 0;
-    TextScan scan_;
+    // Scans bytes [from, to) of `bytes`, each needle looked for where it fits into `bytes`.
+    void scan(std::string_view bytes, size_t from, size_t to, Found& found);
+    void check_utf8(std::string_view bytes, size_t from, size_t to, size_t newlines_before);
+    void note_headings(std::string_view bytes, const Found& found);
+
+    std::vector<ScanTarget> targets_;
+    std::array<std::string_view, kMostTargets + 1> needles_{};
+    size_t newlines_ = 0;
+    size_t offset_ = 0;  // of the next byte to scan, in the file
+    std::array<bool, kMostTargets> holds_{};
+    std::optional<core::Location> invalid_utf8_;
+    std::optional<std::string> version_;
+    bool version_found_ = false;
+    std::optional<FieldCapture> version_capture_;  // of a version in a line scanned in parts
+    size_t capture_at_ = 0;                          // in the file: the next byte it takes
 };
-
-inline TextScan scan_text(std::string_view bytes, bool headings, size_t stretch = kScanStretch) {
-    return TextScanner(headings, stretch).finish(bytes);
-}
 
 }  // namespace columns

@@ -52,6 +52,20 @@ Location Location::invalid_utf8_at(size_t offset) {
     return location;
 }
 
+Location Location::invalid_utf8_at(size_t offset, size_t line) {
+    Location location = invalid_utf8_at(offset);
+    location.line_ = line;
+    return location;
+}
+
+void Location::take_line(size_t number, std::string_view line) {
+    at_ = nullptr;
+    line_ = number;
+    size_t shown = prefix_length(line, kShownCharacters);
+    text_ = line.substr(0, shown);
+    cut_ = shown < line.size();
+}
+
 void Location::resolve(std::string_view input) {
     size_t offset = 0;
     if (kind_ == Kind::InvalidUtf8) {
@@ -63,6 +77,7 @@ void Location::resolve(std::string_view input) {
         std::less_equal<const char*> at_most;
         if (!at_most(input.data(), at_) || !at_most(at_, input.data() + input.size())) {
             kind_ = Kind::None;
+            at_ = nullptr;
             return;
         }
         offset = static_cast<size_t>(at_ - input.data());
@@ -71,12 +86,18 @@ void Location::resolve(std::string_view input) {
     } else {
         return;
     }
-    at_ = nullptr;
-    line_ = line_number_at(input, offset);
-    std::string_view line = line_around(input, offset);
-    size_t shown = prefix_length(line, kShownCharacters);
-    text_ = line.substr(0, shown);
-    cut_ = shown < line.size();
+    take_line(line_number_at(input, offset), line_around(input, offset));
+}
+
+void Location::settle(std::string_view piece, size_t first_line) {
+    std::less_equal<const char*> at_most;
+    if (kind_ != Kind::Line || !at_ || !at_most(piece.data(), at_) || !at_most(at_, piece.data() + piece.size())) return;
+    size_t offset = static_cast<size_t>(at_ - piece.data());
+    take_line(first_line - 1 + line_number_at(piece, offset), line_around(piece, offset));
+}
+
+void Location::settle_end_of_input(size_t line, std::string_view text) {
+    if (kind_ == Kind::EndOfInput && line_ == 0) take_line(line, text);
 }
 
 std::string Location::note(std::string_view path) const {

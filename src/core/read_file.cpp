@@ -80,11 +80,23 @@ bool InputFile::read_more_into(Text& text, size_t most) {
     }
 }
 
+size_t InputFile::read_some(char* into, size_t most) {
+    for (;;) {
+        ssize_t n = ::read(fd_, into, std::min(most, kMaxRead));
+        if (n >= 0) return static_cast<size_t>(n);
+        if (errno != EINTR) fail_read(os_error_text(errno));
+    }
+}
+
+std::string not_utf8_message() {
+    return kUnwrapErr + simple_error_text("InvalidData", "stream did not contain valid UTF-8");
+}
+
 void require_utf8(std::string_view text) {
     if (size_t bad = first_invalid_utf8(text); bad != std::string_view::npos) {
         Location location = Location::invalid_utf8_at(bad);
         location.resolve(text);
-        fail_read(simple_error_text("InvalidData", "stream did not contain valid UTF-8"), location);
+        fail(not_utf8_message(), location);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "core/text.hpp"
@@ -29,6 +30,8 @@ public:
     // call, false at the end of the file.
     void start_reading_into(Text& text);
     bool read_more_into(Text& text, size_t most);
+    // Up to `most` bytes into `into`; 0 at the end of the file.
+    size_t read_some(char* into, size_t most);
 
 private:
     int fd_;
@@ -36,5 +39,7 @@ private:
 
 // Fails as the read of a file that is not UTF-8 does, naming where its first invalid byte stands.
 void require_utf8(std::string_view text);
+// The message of that failure.
+std::string not_utf8_message();
 
 }  // namespace core

@@ -64,6 +64,12 @@ Text::~Text() {
     }
 }
 
+void Text::erase_front(size_t count) noexcept {
+    if (count == 0) return;
+    size_ -= count;
+    if (size_) std::memmove(data_, data_ + count, size_);
+}
+
 void Text::reserve(size_t capacity) {
     if (capacity <= capacity_) return;
     Text larger = with_capacity(capacity);

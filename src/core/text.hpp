@@ -29,6 +29,8 @@ public:
     void grow_size(size_t written) noexcept { size_ += written; }
     // Empties the text and keeps its buffer, to be written again.
     void clear() noexcept { size_ = 0; }
+    // Drops the first `count` bytes; the rest moves to the front.
+    void erase_front(size_t count) noexcept;
     // Moves the content into a buffer of at least `capacity` bytes.
     void reserve(size_t capacity);
 

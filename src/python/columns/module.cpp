@@ -7,12 +7,13 @@
 #include <stdexcept>
 
 #include "columns/file_type.hpp"
+#include "columns/parser_table.hpp"
 #include "columns/reader.hpp"
 #include "core/debug_text.hpp"
-#include "parsers/headings.hpp"
 #include "python/arguments.hpp"
 #include "python/columns/read_arguments.hpp"
 #include "python/columns/table_type.hpp"
+#include "python/columns/unlocked.hpp"
 #include "python/failures.hpp"
 #include "python/ref.hpp"
 
@@ -21,46 +22,48 @@ namespace {
 
 struct ModuleState {
     PyObject* table_type;
+    PyObject* content_error;
 };
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
-// Holds the interpreter lock while it lives, within a stretch that runs without it.
-class Relocked {
-public:
-    explicit Relocked(PyThreadState*& unlocked) : unlocked_(unlocked) { PyEval_RestoreThread(unlocked); }
-    ~Relocked() { unlocked_ = PyEval_SaveThread(); }
-    Relocked(const Relocked&) = delete;
-    Relocked& operator=(const Relocked&) = delete;
-
-private:
-    PyThreadState*& unlocked_;
-};
-
 // Reading, parsing and building columns touch no Python object: other threads run meanwhile. The
-// lock is taken back only to call a supplier of content, file by file.
-::columns::Reading read_unlocked(FilesToRead& files, ::columns::Kind kind) {
+// lock is taken back only to call a supplier of content, or a reader of it, file by file.
+::columns::Reading read_unlocked(FilesToRead& files, ::columns::Kind kind, size_t window) {
     std::optional<::columns::Reading> reading;
     bool out_of_memory = false;
     bool python_error = false;
-    PyThreadState* unlocked = PyEval_SaveThread();
-    auto supply = [&](size_t index, ::columns::FileToRead& file) {
-        Relocked locked(unlocked);
-        take_supplied(files, index, file);
-    };
-    try {
-        reading = ::columns::read_files(files.files, kind, supply);
-    } catch (const std::bad_alloc&) {
-        out_of_memory = true;
-    } catch (const std::length_error&) {
-        out_of_memory = true;
-    } catch (const PythonErrorSet&) {
-        python_error = true;  // raised by a supplier, and still set
+    {
+        Unlocked unlocked;
+        auto supply = [&](size_t index, ::columns::FileToRead& file) {
+            Unlocked::Relocked locked(unlocked);
+            take_supplied(files, index, file, unlocked);
+        };
+        try {
+            reading = ::columns::read_files(files.files, kind, supply, window);
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;
+        } catch (const std::length_error&) {
+            out_of_memory = true;
+        } catch (const PythonErrorSet&) {
+            python_error = true;  // raised by a supplier or a reader, and still set
+        }
     }
-    PyEval_RestoreThread(unlocked);
     if (python_error) throw PythonErrorSet{};
     if (out_of_memory) throw std::bad_alloc();
     return std::move(*reading);
+}
+
+// The window of a reading: the default, or (for tests) as many bytes as asked.
+size_t window_argument(PyObject* window) {
+    if (!window || window == Py_None) return ::columns::kWindow;
+    size_t bytes = PyLong_AsSize_t(window);
+    if (bytes == static_cast<size_t>(-1) && PyErr_Occurred()) throw PythonErrorSet{};
+    if (bytes == 0) {
+        PyErr_SetString(PyExc_ValueError, "read() argument 'window' must be at least 1");
+        throw PythonErrorSet{};
+    }
+    return bytes;
 }
 
 // ({name: Table}, files with a failure row)
@@ -75,14 +78,15 @@ Ref result_of(const ModuleState& state, ::columns::Reading reading) {
     return checked(PyTuple_Pack(2, tables.get(), failed.get()));
 }
 
-const FunctionDescription<5> kRead{"read", {"paths", "files", "kind", "contents", "stats"}, 3};
+const FunctionDescription<6> kRead{"read", {"paths", "files", "kind", "contents", "stats", "window"}, 3};
 
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return translating_failures([&] {
-        auto [paths, labels, kind_name, contents, stats] = bind_arguments(kRead, args, nargs, kwnames);
-        FilesToRead files = files_to_read(paths, labels, contents, stats);
+        auto [paths, labels, kind_name, contents, stats, window] = bind_arguments(kRead, args, nargs, kwnames);
+        FilesToRead files = files_to_read(paths, labels, contents, stats, state_of(module).content_error);
         ::columns::Kind kind = kind_argument(kind_name);
-        return result_of(state_of(module), read_unlocked(files, kind)).release();
+        size_t window_bytes = window_argument(window);
+        return result_of(state_of(module), read_unlocked(files, kind, window_bytes)).release();
     });
 }
 
@@ -124,13 +128,24 @@ Ref text_tuple(const Texts& texts) {
 
 // HEADINGS: for each parser, the texts that make a file one for it when kind is "auto".
 Ref headings_by_parser() {
-    using namespace parsers::headings;
     Ref headings = checked(PyDict_New());
-    for (auto [name, texts] : {std::pair{"tddft", std::span<const std::string_view>(kSOCAny)},
-                               std::pair{"casscf", std::span<const std::string_view>(&kComposition, 1)}}) {
-        check_status(PyDict_SetItemString(headings.get(), name, text_tuple(texts).get()));
+    for (const ::columns::Parser& parser : ::columns::kParsers) {
+        Ref name = text_tuple(std::array{parser.name});
+        check_status(PyDict_SetItem(headings.get(), PyTuple_GET_ITEM(name.get(), 0), text_tuple(parser.target.headings).get()));
     }
     return headings;
+}
+
+// ContentError(error, message): a file's content that could not be had, as its failure row says it.
+Ref make_content_error(PyObject* module) {
+    Ref type = checked(PyErr_NewExceptionWithDoc(
+        "skav_batch._columns.ContentError",
+        "ContentError(error, message): a file's content could not be had, e.g. a compressed file that is\n"
+        "truncated or corrupt. Given in read()'s contents, or raised by a reader of a content, it is the\n"
+        "file's one failure row, with this error and message.",
+        PyExc_Exception, nullptr));
+    check_status(PyModule_AddObjectRef(module, "ContentError", type.get()));
+    return type;
 }
 
 int exec_columns_module(PyObject* module) noexcept {
@@ -140,6 +155,7 @@ int exec_columns_module(PyObject* module) noexcept {
         Ref type = make_table_type(module);
         check_status(PyModule_AddObjectRef(module, "Table", type.get()));
         state_of(module).table_type = type.release();
+        state_of(module).content_error = make_content_error(module).release();
         return 0;
     } catch (const PythonErrorSet&) {
         return -1;
@@ -151,11 +167,13 @@ int exec_columns_module(PyObject* module) noexcept {
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state_of(module).table_type);
+    Py_VISIT(state_of(module).content_error);
     return 0;
 }
 
 int clear(PyObject* module) {
     Py_CLEAR(state_of(module).table_type);
+    Py_CLEAR(state_of(module).content_error);
     return 0;
 }
 
@@ -163,19 +181,21 @@ void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
 
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL | METH_KEYWORDS,
-     "read(paths, files, kind, contents=None, stats=None)\n--\n\n"
+     "read(paths, files, kind, contents=None, stats=None, window=None)\n--\n\n"
      "The tables soc_states, soc_elements, orbitals, orbital_contributions, failures and files of\n"
      "the files at `paths`, named by `files` in their file column, and how many files have a failure\n"
      "row. files has one row per file, in order: its size and mtime_ns when the reader opened it,\n"
      "the parsers that ran, its program version, its soc_states and orbitals rows, whether it failed.\n"
      "kind: \"auto\" (the parsers whose heading each file holds), \"tddft\" or \"casscf\".\n"
      "contents: None, or for each file None (read it from its path), a bytes-like object holding\n"
-     "its content (e.g. decompressed), a str saying why its content could not be had (its one\n"
-     "failure row is then a DecompressionError), or a callable, called when the reading reaches\n"
-     "the file, that returns (content, stat): a content as above but no callable, a stat as in\n"
+     "its content, a ContentError saying why its content could not be had (its one failure row),\n"
+     "or a callable, called when the reading reaches the file, that returns (content, stat): a\n"
+     "content as above but no callable, or a reader of it whose read(size) returns at most size\n"
+     "bytes (b\"\" at the end) or raises a ContentError, and which is closed after; a stat as in\n"
      "stats. Only one content so supplied is held at a time.\n"
      "stats: None, or for each file None or a tuple (bytes, mtime_ns, compression) for its files\n"
-     "row, in place of what the reader finds (e.g. of a compressed file whose content is given)."},
+     "row, in place of what the reader finds (e.g. of a compressed file whose content is given).\n"
+     "window: the bytes of a file held at a time outside its sections (default 4 MiB); less in tests."},
     {"irregular_file", irregular_file, METH_O,
      "irregular_file($module, path, /)\n--\n\n"
      "What the path is when it is no regular file (\"a named pipe\", \"a directory\", ...), found\n"

@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "python/columns/stream_source.hpp"
+
 namespace python::columns {
 namespace {
 
@@ -74,12 +76,13 @@ struct Place {
     throw PythonErrorSet{};
 }
 
-// A content: a str says why it could not be had, a bytes-like object is the content, whose
-// buffer is handed back to be held while the file is read; None leaves the file to be opened.
-HeldBuffer take_content(PyObject* item, Place place, const char* allowed, ::columns::FileToRead& file) {
+// A content: a ContentError says why it could not be had, a bytes-like object is the content,
+// whose buffer is handed back to be held while the file is read; None leaves the file to be opened.
+HeldBuffer take_content(PyObject* item, Place place, const char* allowed, PyObject* content_error,
+                        ::columns::FileToRead& file) {
     if (item == Py_None) return {nullptr, nullptr};
-    if (PyUnicode_Check(item)) {
-        file.decompression_failure = utf8_of(item);
+    if (PyObject_TypeCheck(item, reinterpret_cast<PyTypeObject*>(content_error))) {
+        file.content = unreadable_from(item);
         return {nullptr, nullptr};
     }
     HeldBuffer buffer(new Py_buffer, [](Py_buffer* b) { delete b; });
@@ -87,7 +90,7 @@ HeldBuffer take_content(PyObject* item, Place place, const char* allowed, ::colu
         PyErr_Clear();
         wrong_type(place, allowed, item);
     }
-    file.content = std::string_view(static_cast<const char*>(buffer->buf), static_cast<size_t>(buffer->len));
+    file.content = ::columns::Given{{static_cast<const char*>(buffer->buf), static_cast<size_t>(buffer->len)}};
     return {buffer.release(), release_buffer};
 }
 
@@ -119,14 +122,14 @@ std::string file_system_bytes(PyObject* path) {
     return {PyBytes_AS_STRING(bytes.get()), static_cast<size_t>(PyBytes_GET_SIZE(bytes.get()))};
 }
 
-FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, PyObject* stats) {
+FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, PyObject* stats, PyObject* content_error) {
     Ref path_items = items_of(paths, "paths");
     Ref label_items = items_of(files, "files");
     Py_ssize_t count = PySequence_Fast_GET_SIZE(path_items.get());
     require_length(label_items.get(), "files", count);
     Ref content_items;
     if (contents && contents != Py_None) {
-        content_items = items_of(contents, "contents", "None, str or bytes-like objects");
+        content_items = items_of(contents, "contents", "None, bytes-like objects, ContentErrors or callables");
         require_length(content_items.get(), "contents", count);
     }
     Ref stat_items;
@@ -135,6 +138,7 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, 
         require_length(stat_items.get(), "stats", count);
     }
     FilesToRead result;
+    result.content_error = content_error;
     result.files.reserve(static_cast<size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* path = str_item(path_items.get(), i, "paths");
@@ -142,9 +146,9 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, 
         result.files.push_back({file_system_bytes(path), std::move(label), unencodable(path)});
         PyObject* content = content_items ? PySequence_Fast_GET_ITEM(content_items.get(), i) : Py_None;
         if (PyCallable_Check(content)) {
-            result.files.back().supplied = true;
-        } else if (HeldBuffer buffer = take_content(content, {"contents", i}, "None, str, bytes-like or callable",
-                                                    result.files.back())) {
+            result.files.back().content = ::columns::Supplied{};
+        } else if (HeldBuffer buffer = take_content(content, {"contents", i}, "None, bytes-like, a ContentError or callable",
+                                                    content_error, result.files.back())) {
             result.buffers.push_back(std::move(buffer));
         }
         PyObject* stat = stat_items ? PySequence_Fast_GET_ITEM(stat_items.get(), i) : Py_None;
@@ -156,7 +160,7 @@ FilesToRead files_to_read(PyObject* paths, PyObject* files, PyObject* contents, 
     return result;
 }
 
-void take_supplied(FilesToRead& held, size_t index, ::columns::FileToRead& file) {
+void take_supplied(FilesToRead& held, size_t index, ::columns::FileToRead& file, Unlocked& unlocked) {
     auto i = static_cast<Py_ssize_t>(index);
     held.supplied.reset();
     Ref returned = Ref::steal(PyObject_CallNoArgs(PySequence_Fast_GET_ITEM(held.contents.get(), i)));
@@ -168,8 +172,14 @@ void take_supplied(FilesToRead& held, size_t index, ::columns::FileToRead& file)
     }
     PyObject* stat = PyTuple_GET_ITEM(returned.get(), 1);
     if (stat != Py_None) take_stat(stat, {"contents", i, "'s stat"}, file);
-    held.supplied = take_content(PyTuple_GET_ITEM(returned.get(), 0), {"contents", i, "'s content"},
-                                 "None, str or bytes-like", file);
+    PyObject* content = PyTuple_GET_ITEM(returned.get(), 0);
+    file.content = ::columns::OnDisk{};
+    if (PyObject_HasAttrString(content, "read") && !PyObject_CheckBuffer(content)) {
+        file.content = ::columns::Streamed{std::make_shared<StreamSource>(Ref::borrow(content), held.content_error, unlocked)};
+        return;
+    }
+    held.supplied = take_content(content, {"contents", i, "'s content"}, "None, bytes-like, a ContentError or a reader",
+                                 held.content_error, file);
 }
 
 ::columns::Kind kind_argument(PyObject* kind) {

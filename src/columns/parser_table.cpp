@@ -1,0 +1,101 @@
+#include "columns/parser_table.hpp"
+
+#include <span>
+
+#include "core/check.hpp"
+#include "parsers/casscf.hpp"
+#include "parsers/headings.hpp"
+#include "parsers/tddft.hpp"
+
+namespace columns {
+namespace {
+
+namespace headings = parsers::headings;
+
+// The sections headed as the older releases head them, and beside them those headed as the newer
+// ones do: only a file without any of the first is read the second way, as the module reads it.
+class TDDFTReading final : public ParserReading {
+public:
+    void read(parsers::LineCursor& lines) override {
+        if (framed_in_use()) {
+            parsers::LineCursor same = lines;
+            core::DeferredReports deferred;  // a failure of this reading is never told
+            try {
+                framed_.read(same);
+            } catch (const core::CheckFailure&) {
+                framed_failed_ = true;
+            }
+        }
+        older_.read(lines);
+    }
+    bool reads_whole_lines() const noexcept override {
+        return older_.reads_whole_lines() || (framed_in_use() && framed_.reads_whole_lines());
+    }
+    void settle(std::string_view piece, size_t first_line) noexcept override {
+        older_.settle(piece, first_line);
+        framed_.settle(piece, first_line);
+    }
+    void finish() override {
+        if (older_.found_section()) {
+            output_ = records::tddft::TDDFTOutput{std::move(*std::move(older_).finish())};
+            return;
+        }
+        if (framed_in_use()) {
+            core::DeferredReports deferred;
+            try {
+                if (std::optional<records::tddft::SOCMatrix> matrix = std::move(framed_).finish()) {
+                    output_ = records::tddft::TDDFTOutput{std::move(*matrix)};
+                    return;
+                }
+            } catch (const core::CheckFailure&) {
+            }
+        }
+        core::fail(core::kMissingItem, core::Location::missing_heading(headings::kSOCSection));
+    }
+    uint32_t add_rows(std::string_view file, Tables& tables) const override {
+        tables.add_tddft(file, *output_);
+        return static_cast<uint32_t>(output_->soc_matrix.eigenvectors.size());
+    }
+
+private:
+    // The newer releases' reading counts while the older one has found no section.
+    bool framed_in_use() const noexcept { return !framed_failed_ && !older_.found_section(); }
+
+    parsers::tddft::SOCSectionsReading older_{std::span(&headings::kSOCSection, 1)};
+    parsers::tddft::SOCSectionsReading framed_{headings::kSOCFramed};
+    bool framed_failed_ = false;
+    std::optional<records::tddft::TDDFTOutput> output_;
+};
+
+class CASSCFReading final : public ParserReading {
+public:
+    void read(parsers::LineCursor& lines) override { reading_.read(lines); }
+    bool reads_whole_lines() const noexcept override { return reading_.reads_whole_lines(); }
+    void settle(std::string_view piece, size_t first_line) noexcept override { reading_.settle(piece, first_line); }
+    void finish() override { output_ = std::move(reading_).finish(); }
+    uint32_t add_rows(std::string_view file, Tables& tables) const override {
+        if (!output_) return 0;  // no section
+        tables.add_casscf(file, *output_);
+        return static_cast<uint32_t>(output_->orbital_contributions.size());
+    }
+
+private:
+    parsers::casscf::CompositionReading reading_{true};
+    std::optional<records::casscf::CASSCFOutput> output_;
+};
+
+template <typename Reading>
+std::unique_ptr<ParserReading> start() {
+    return std::make_unique<Reading>();
+}
+
+}  // namespace
+
+const std::array<Parser, 2> kParsers = {
+    Parser{"tddft", {headings::kSOCCommon, headings::kSOCAny}, start<TDDFTReading>},
+    Parser{"casscf", {headings::kComposition, std::span(&headings::kComposition, 1)}, start<CASSCFReading>},
+};
+
+static_assert(kParsers.size() == kCountedParsers);
+
+}  // namespace columns

@@ -1,0 +1,45 @@
+#pragma once
+// The parsers of the column reader, one entry each: its name, what the scan looks for and the
+// headings that make a file one for it, its reading of a file a piece of lines at a time, and the
+// rows it adds. The scan, the dispatch, the failure rows and the files row all go by this table.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "columns/tables.hpp"
+#include "columns/text_scan.hpp"
+#include "parsers/lines.hpp"
+
+namespace columns {
+
+// One parser's reading of one file, fed the file's whole lines a piece at a time.
+class ParserReading {
+public:
+    virtual ~ParserReading() = default;
+    // Reads on through the lines; a failure of the file's content is thrown (core::CheckFailure).
+    virtual void read(parsers::LineCursor& lines) = 0;
+    // Whether the next line is read whole, not only looked at for a heading.
+    virtual bool reads_whole_lines() const noexcept = 0;
+    // Failures it keeps take their line from `piece` while it is there (core::Location::settle).
+    virtual void settle(std::string_view piece, size_t first_line) noexcept = 0;
+    // The file has ended; a failure of its content is thrown.
+    virtual void finish() = 0;
+    // Adds its rows of the file, named `file`, all or none; the count that the files row gives.
+    virtual uint32_t add_rows(std::string_view file, Tables& tables) const = 0;
+};
+
+struct Parser {
+    // The kind option that asks for it; the parser of its failure rows and in the files row.
+    std::string_view name;
+    // What the scan looks for: a file holding one of these headings anywhere calls for the
+    // parser when its kind is "auto"; the parser's cursor jumps from one place to the next.
+    ScanTarget target;
+    // A new reading of one file.
+    std::unique_ptr<ParserReading> (*start)();
+};
+
+extern const std::array<Parser, 2> kParsers;
+
+}  // namespace columns
