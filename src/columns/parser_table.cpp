@@ -61,8 +61,8 @@ private:
     // The newer releases' reading counts while the older one has found no section.
     bool framed_in_use() const noexcept { return !framed_failed_ && !older_.found_section(); }
 
-    parsers::tddft::SOCSectionsReading older_{std::span(&headings::kSOCSection, 1)};
-    parsers::tddft::SOCSectionsReading framed_{headings::kSOCFramed};
+    parsers::tddft::SOCSectionsReading older_{std::span(&headings::kSOCSection, 1), headings::kSOCCommon};
+    parsers::tddft::SOCSectionsReading framed_{headings::kSOCFramed, headings::kSOCCommon};
     bool framed_failed_ = false;
     std::optional<records::tddft::TDDFTOutput> output_;
 };
@@ -80,7 +80,7 @@ public:
     }
 
 private:
-    parsers::casscf::CompositionReading reading_{true};
+    parsers::casscf::CompositionReading reading_{true, headings::kComposition};
     std::optional<records::casscf::CASSCFOutput> output_;
 };
 

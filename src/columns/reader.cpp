@@ -173,7 +173,7 @@ bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::opti
         if (!runs) continue;
         any_ran = true;
         // A parser runs unless the name stops it, as the module's argument check stops the call.
-        if (!file_.unencodable) parsers_ran += (parsers_ran.empty() ? "" : ",") + std::string(parser.name);
+        if (!file_.unencodable) parsers_ran.append(parsers_ran.empty() ? "" : ",").append(parser.name);
         std::optional<Failure> failure = entry.failure;
         if (file_.unencodable) {
             // A name without UTF-8 form fails before the file is read, as the module's argument check does.

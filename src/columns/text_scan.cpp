@@ -31,10 +31,37 @@ static_assert(within_reach(parsers::headings::kSOCAny, parsers::headings::kSOCCo
               within_reach(std::span(&parsers::headings::kComposition, 1), parsers::headings::kComposition) &&
               kProgramVersion.size() <= kReach);
 
+// The places of one block of `Width` bytes at `at` where a needle may start: its first and last
+// bytes are in place.
+template <size_t Width, size_t N>
+[[gnu::always_inline]] inline std::array<ByteVector<Width>, N> candidates(
+    const char* text, size_t at, ByteVector<Width> block, const std::array<std::string_view, N>& needles,
+    const std::array<ByteVector<Width>, N>& first, const std::array<ByteVector<Width>, N>& last, ByteVector<Width>& any) {
+    std::array<ByteVector<Width>, N> masks;
+    for (size_t n = 0; n < N; ++n) {
+        masks[n] = (block == first[n]) & (core::load_bytes<Width>(text + at + needles[n].size() - 1) == last[n]);
+        any |= masks[n];
+    }
+    return masks;
+}
+
+template <size_t Width, size_t N>
+[[gnu::always_inline]] inline void add_hits(const char* text, size_t at, const std::array<ByteVector<Width>, N>& masks,
+                                            const std::array<std::string_view, N>& needles,
+                                            std::array<std::vector<size_t>*, N> hits) {
+    for (size_t n = 0; n < N; ++n) {
+        for (size_t i = 0; i < Width; ++i) {
+            if (masks[n][i] && std::memcmp(text + at + i, needles[n].data(), needles[n].size()) == 0) {
+                hits[n]->push_back(at + i);
+            }
+        }
+    }
+}
+
 // The places among [start, end) of `bytes` that the vectors can look at, each needle where it fits
-// into `bytes`, `Width` bytes at a time: the first and last bytes of each needle are compared
-// before the whole, newlines counted lane by lane, high bits gathered for the UTF-8 check. Returns
-// where it stopped.
+// into `bytes`, two blocks of `Width` bytes a step: the first and last bytes of each needle are
+// compared before the whole, newlines counted lane by lane, high bits gathered for the UTF-8 check.
+// Returns where it stopped.
 template <size_t Width, size_t N>
 [[gnu::always_inline]] inline size_t scan_vectors_by(std::string_view bytes, size_t start, size_t end,
                                                      const std::array<std::string_view, N>& needles,
@@ -51,35 +78,28 @@ template <size_t Width, size_t N>
     }
     const ByteVector<Width> newline = splat<Width>('\n');
     ByteVector<Width> highs{}, counts{};
-    size_t counted_steps = 0;
+    size_t counted = 0;
     auto flush_counts = [&] {
         signed char lanes[Width];
         std::memcpy(lanes, &counts, Width);
         for (signed char lane : lanes) newlines += static_cast<size_t>(lane);
         counts = ByteVector<Width>{};
-        counted_steps = 0;
+        counted = 0;
     };
     size_t at = start;
-    for (; at + Width <= end && at + Width + reach <= bytes.size(); at += Width) {
-        ByteVector<Width> block = load_bytes<Width>(text + at);
-        highs |= block;
-        counts -= (block == newline);  // a lane of a match is -1
+    for (; at + 2 * Width <= end && at + 2 * Width + reach <= bytes.size(); at += 2 * Width) {
+        ByteVector<Width> one = load_bytes<Width>(text + at), two = load_bytes<Width>(text + at + Width);
+        highs |= one | two;
+        counts -= (one == newline);  // a lane of a match is -1
+        counts -= (two == newline);
         // A lane counts up to 127 newlines.
-        if (++counted_steps == 127) flush_counts();
+        if (++counted == 63) flush_counts();
         ByteVector<Width> any{};
-        std::array<ByteVector<Width>, N> masks;
-        for (size_t n = 0; n < N; ++n) {
-            masks[n] = (block == first[n]) & (load_bytes<Width>(text + at + needles[n].size() - 1) == last[n]);
-            any |= masks[n];
-        }
+        auto in_one = candidates<Width, N>(text, at, one, needles, first, last, any);
+        auto in_two = candidates<Width, N>(text, at + Width, two, needles, first, last, any);
         if (core::any_lane<Width>(any)) [[unlikely]] {
-            for (size_t n = 0; n < N; ++n) {
-                for (size_t i = 0; i < Width; ++i) {
-                    if (masks[n][i] && std::memcmp(text + at + i, needles[n].data(), needles[n].size()) == 0) {
-                        hits[n]->push_back(at + i);
-                    }
-                }
-            }
+            add_hits<Width, N>(text, at, in_one, needles, hits);
+            add_hits<Width, N>(text, at + Width, in_two, needles, hits);
         }
     }
     flush_counts();
@@ -173,15 +193,21 @@ size_t scan_vectors_for(size_t count, std::string_view bytes, size_t start, size
 
 }  // namespace
 
-FileScan::FileScan(std::span<const ScanTarget> targets) : targets_(targets.begin(), targets.end()) {}
+FileScan::FileScan(std::span<const ScanTarget> targets) : targets_(targets.begin(), targets.end()) {
+    for (size_t t = 0; t < targets_.size(); ++t) {
+        auto known = std::find(needles_.begin(), needles_.end(), targets_[t].needle);
+        needle_of_[t] = static_cast<size_t>(known - needles_.begin());
+        if (known == needles_.end()) needles_.push_back(targets_[t].needle);
+    }
+}
 
 void FileScan::scan(std::string_view bytes, size_t from, size_t to, Found& found) {
     Needles needles{};
     Hits hits{};
     size_t count = 0;
-    for (size_t t = 0; t < targets_.size(); ++t) {
-        needles[count] = targets_[t].needle;
-        hits[count++] = &found.hits[t];
+    for (size_t n = 0; n < needles_.size(); ++n) {
+        needles[count] = needles_[n];
+        hits[count++] = &found.hits[n];
     }
     // The version's words, while they are looked for.
     if (!version_found_) {
@@ -212,7 +238,7 @@ void FileScan::note_headings(std::string_view bytes, const Found& found) {
     for (size_t t = 0; t < targets_.size(); ++t) {
         if (holds_[t]) continue;
         const ScanTarget& target = targets_[t];
-        for (size_t hit : found.hits[t]) {
+        for (size_t hit : found.hits[needle_of_[t]]) {
             for (std::string_view heading : target.headings) {
                 size_t inside = heading.find(target.needle);
                 if (hit >= inside && bytes.substr(hit - inside, heading.size()) == heading) holds_[t] = true;
@@ -225,8 +251,8 @@ void FileScan::scan_lines(std::string_view lines, std::vector<core::TextHits>& h
     Found found;
     scan(lines, 0, lines.size(), found);
     note_headings(lines, found);
-    hits.resize(targets_.size());
-    for (size_t t = 0; t < targets_.size(); ++t) hits[t] = {targets_[t].needle, std::move(found.hits[t])};
+    hits.resize(needles_.size());
+    for (size_t n = 0; n < needles_.size(); ++n) hits[n] = {needles_[n], std::move(found.hits[n])};
     const std::vector<size_t>& words = found.hits[kMostTargets];
     if (!version_found_ && !words.empty()) {
         version_found_ = true;

@@ -19,7 +19,8 @@
 namespace columns {
 
 // A text the scan looks for, and the headings that hold it once: a file holds one of the headings
-// where the text stands inside it. One search finds them all.
+// where the text stands inside it. One search finds them all, also those of several targets that
+// look for the same text.
 struct ScanTarget {
     std::string_view needle;
     std::span<const std::string_view> headings;
@@ -36,7 +37,7 @@ public:
     explicit FileScan(std::span<const ScanTarget> targets);
 
     // Scans `lines`, the next whole lines of the file (the last one ends in "\n", unless it is the
-    // file's last). `hits` get the places where each target's needle stands, from the start of `lines`.
+    // file's last). `hits` get the places where each needle stands, from the start of `lines`.
     void scan_lines(std::string_view lines, std::vector<core::TextHits>& hits);
     // Scans on in a line too long to be held whole: `part` holds it from a place before `from`
     // (at least the few bytes that a heading holds before its needle, or from its start) to what
@@ -58,7 +59,7 @@ public:
 
 private:
     struct Found {
-        std::array<std::vector<size_t>, kMostTargets + 1> hits;  // of each target, then of the version's words
+        std::array<std::vector<size_t>, kMostTargets + 1> hits;  // of each needle, then of the version's words
         size_t newlines = 0;
     };
 
@@ -68,7 +69,8 @@ private:
     void note_headings(std::string_view bytes, const Found& found);
 
     std::vector<ScanTarget> targets_;
-    std::array<std::string_view, kMostTargets + 1> needles_{};
+    std::vector<std::string_view> needles_;  // each once
+    std::array<size_t, kMostTargets> needle_of_{};  // of each target
     size_t newlines_ = 0;
     size_t offset_ = 0;  // of the next byte to scan, in the file
     std::array<bool, kMostTargets> holds_{};

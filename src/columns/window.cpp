@@ -116,7 +116,7 @@ std::optional<LinePiece> Window::go_on_with_long_line() {
     last_line_ = line;
     last_line_text_ = stand_in_;
     // A stand-in is its text's one line, kept as it is: an empty one needs its newline.
-    if (stand_in_.empty()) stand_in_ = "\n";
+    if (stand_in_.empty()) stand_in_.push_back('\n');
     return LinePiece{stand_in_, line, true};
 }
 

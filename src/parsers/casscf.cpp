@@ -257,7 +257,7 @@ void CompositionReading::read(LineCursor& lines) {
     for (;;) {
         switch (step_) {
             case Step::Heading:
-                if (!lines.next_heading(kCompositionHeading)) return;
+                if (!lines.next_heading(common_, std::span(&kCompositionHeading, 1))) return;
                 step_ = Step::Underline;
                 break;
             case Step::Underline:
@@ -333,7 +333,7 @@ std::optional<CASSCFOutput> CompositionReading::finish() && {
 std::optional<CASSCFOutput> parse_casscf(std::string_view text, const core::TextHits* hits) {
     return core::locating_failures(text, [&]() -> std::optional<CASSCFOutput> {
         LineCursor lines(text, hits);
-        CompositionReading reading(false);
+        CompositionReading reading(false, kCompositionHeading);
         reading.read(lines);
         return std::move(reading).finish();
     });

@@ -128,8 +128,9 @@ std::optional<std::vector<records::casscf::Orbital>> read_blocks_of_any_width(Li
 class CompositionReading {
 public:
     // `alongside`: both readings take each line of the table as it comes, for lines that do not
-    // stay; otherwise the table is read again where the first reading fails.
-    explicit CompositionReading(bool alongside) noexcept : alongside_(alongside) {}
+    // stay; otherwise the table is read again where the first reading fails. `common`: a text that
+    // the heading holds once, looked for to find it.
+    CompositionReading(bool alongside, std::string_view common) noexcept : alongside_(alongside), common_(common) {}
     // Takes lines until they run out or the table has ended.
     void read(LineCursor& lines);
     // Whether the next line is read whole: it is a line of the table.
@@ -147,6 +148,7 @@ private:
     void add_table_line(std::string_view line);
 
     bool alongside_;
+    std::string_view common_;
     Step step_ = Step::Heading;
     TableLines table_;
     std::optional<LineCursor> table_start_;  // the table's first line, to read it again

@@ -112,7 +112,7 @@ void SOCSectionsReading::read(LineCursor& lines) {
     for (;;) {
         switch (step_) {
             case Step::Section:
-                if (!lines.next_heading(kSOCCommon, headings_)) return;
+                if (!lines.next_heading(common_, headings_)) return;
                 // A new section wins whatever becomes of it: the last one need not be kept.
                 found_ = true;
                 last_.reset();
@@ -164,7 +164,7 @@ std::optional<SOCMatrix> SOCSectionsReading::finish() && {
 std::optional<SOCMatrix> read_last_section(std::string_view text, std::span<const std::string_view> headings,
                                            const core::TextHits* hits) {
     LineCursor lines(text, hits);
-    SOCSectionsReading reading(headings);
+    SOCSectionsReading reading(headings, kSOCCommon);
     reading.read(lines);
     return std::move(reading).finish();
 }

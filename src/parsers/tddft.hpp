@@ -56,13 +56,15 @@ private:
     std::optional<core::HeldFailure> held_back_;
 };
 
-// Reads the sections headed by one of `headings` (each holding headings::kSOCCommon), as far as
-// the lines it is given go: the whole text at once, or a piece of whole lines at a time. Each
+// Reads the sections headed by one of `headings`, as far as the lines it is given go: the whole
+// text at once, or a piece of whole lines at a time. Each
 // section is its heading, lines up to the eigenvector heading, the line after that, and the
 // eigenvector block up to its empty line. The last section wins.
 class SOCSectionsReading {
 public:
-    explicit SOCSectionsReading(std::span<const std::string_view> headings) noexcept : headings_(headings) {}
+    // `common`: a text that each of the headings holds once, looked for to find them.
+    SOCSectionsReading(std::span<const std::string_view> headings, std::string_view common) noexcept
+        : headings_(headings), common_(common) {}
     // Takes lines until they run out; a line of the wrong shape ends the reading (a check failure).
     void read(LineCursor& lines);
     // Whether the next line is read whole: it is a line of an eigenvector block. Any other line is
@@ -85,6 +87,7 @@ private:
     void end_section();
 
     std::span<const std::string_view> headings_;
+    std::string_view common_;
     Step step_ = Step::Section;
     bool found_ = false;
     std::optional<SOCMatrixAssembler> section_;  // the section being read
