@@ -16,8 +16,9 @@ from conftest import NAMES, UNWRAP_NONE
 
 pytest.importorskip("pyarrow", reason="the batch extra is not installed (pip install '.[batch]')")
 zstandard = pytest.importorskip("zstandard", reason="the batch extra is not installed (pip install '.[batch]')")
-from skav_batch import read_tables  # noqa: E402
-from skav_batch.read import find_files  # noqa: E402
+from skav_batch import _columns, read_tables  # noqa: E402
+from skav_batch.read import contents_of, find_files  # noqa: E402
+from skav_batch.tables import as_tables  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 SAMPLE = (ROOT / "samples" / "formaldehyde_tddft.out").read_bytes() + (ROOT / "samples" / "water_casscf.out").read_bytes()
@@ -48,6 +49,10 @@ def test_compressed_files_give_the_rows_of_their_content(tmp_path, suffix):
     packed = rows_by_file(read_tables([tmp_path / "packed"]), lambda file: Path(file).name.removesuffix(suffix))
     notes = [row[-1] for row in packed["failures"]]
     assert packed == {**plain, "failures": [row[:-1] + [note] for row, note in zip(plain["failures"], notes)]}
+    paths = find_files([str(tmp_path / "packed")], "*.out")
+    for window in [1, 2, 3, 5, 7, 64]:  # decompressed a few bytes at a time, every line cut somewhere
+        tables, _ = _columns.read(paths, paths, "auto", contents_of(paths), window=window)
+        assert rows_by_file(as_tables(tables), lambda file: Path(file).name.removesuffix(suffix)) == packed, window
     assert all(f'"{tmp_path / "packed"}/bad-number.out{suffix}", line ' in note for note in notes)
     as_json = [skav_rs_json(tmp_path / folder / name) for folder, name in [("plain", "good.out"), ("packed", "good.out" + suffix)]]
     assert [list(json.loads(run.stdout).values()) for run in as_json] == [list(json.loads(as_json[0].stdout).values())] * 2
