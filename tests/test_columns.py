@@ -3,6 +3,7 @@ write_file fixture, its rows equal those built from the module's results for eve
 
 import errno
 import gzip
+import io
 import os
 import socket
 import threading
@@ -144,6 +145,9 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
     case("supplied-stat-a-list", (["a"], ["a"], "auto", [lambda: (b"", [1, 2, None])]), TypeError,
          "read() argument 'contents' item 0's stat must be None or a tuple (bytes, mtime_ns, compression), not list"),
     case("supplier-raises", (["a.out"], ["a.out"], "auto", [lambda: 1 / 0]), ZeroDivisionError, "division by zero"),
+    case("reader-raises", (["a"], ["a"], "auto", [lambda: (Failing(b"x" * 200, KeyError("x")), None)]), KeyError, "'x'"),
+    case("reader-gives-too-much", (["a"], ["a"], "auto", [lambda: (Greedy(), None)], None, 64), ValueError,
+         "a content reader's read(64) returned 65 bytes"),
 ])
 def test_bad_arguments_raise(args, error, message):
     with pytest.raises(error) as info:
@@ -169,6 +173,45 @@ def test_supplied_contents_give_the_rows_of_given_ones_one_held_at_a_time():
     given = _columns.read(paths, paths, "auto", [content] * 3, stats)
     assert (seen, alive, failed) == ([0, 0, 0], [0], given[1])
     assert [read_table(table) for table in supplied.values()] == [read_table(table) for table in given[0].values()]
+
+
+class Greedy:
+    def read(self, size):
+        return b"x" * (size + 1)
+
+
+class Failing(io.BytesIO):
+    """A reader that gives its first bytes, then fails as `error` says."""
+
+    def __init__(self, content, error):
+        super().__init__(content[:100])
+        self.error = error
+
+    def read(self, size):
+        if self.tell() == 100:
+            raise self.error
+        return super().read(size)
+
+
+# A reader's content (read through windows of any size) gives the rows of the same content given; a reader that
+# fails is the file's failure row, its files row the stat supplied with the reader.
+@pytest.mark.parametrize("reader, failure", [
+    case("reader", lambda content: io.BytesIO(content), None),
+    case("content-error", lambda content: Failing(content, _columns.ContentError("DecompressionError", "bad data")),
+         ["auto", "DecompressionError", "bad data", None]),
+    case("memory-error", lambda content: Failing(content, MemoryError()), ["tddft", "MemoryError", "", None]),
+])
+def test_a_reader_of_a_content(reader, failure):
+    content, stat = Path(SAMPLES[0]).read_bytes(), (7, 11, "gzip")
+    given = [read_table(table) for table in _columns.read(["a"], ["a"], "auto", [content], [stat])[0].values()]
+    for window in [1, 7, 64, None]:
+        tables, failed = _columns.read(["a"], ["a"], "auto", [lambda: (reader(content), stat)], window=window)
+        rows = [read_table(table) for table in tables.values()]
+        if failure is None:
+            assert (rows, failed) == (given, 0), window
+        else:  # the parser named by the failure ran, and no other
+            ran = None if failure[0] == "auto" else failure[0]
+            assert (rows, failed) == ([[], [], [], [], [["a", *failure]], [["a", *stat, ran, None, 0, 0, True]]], 1)
 
 
 def test_a_supplier_may_empty_the_list_it_came_in():
