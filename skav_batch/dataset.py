@@ -1,11 +1,13 @@
-"""The output folder as a dataset that grows with the runs: one part of each table per task, and a
-manifest that names the live parts and, for each input file, the part holding its rows and the
-file as it was when read.
+"""The output folder as a dataset that grows with the runs: parts of the tables, each holding the
+rows of some files in file-path order, and a manifest that names the live parts and, for each
+input file, the part holding its rows and the file as it was when read.
 
 A run reads only the files that are new or changed (size, mtime_ns, or the reading: --kind and
-the package's version) and commits now and then, and once at the end:
-1. the tasks' parts, written under hidden names (`.part-*.staged`), are renamed into place;
-   a part that holds rows of files read again (or pruned) is rewritten without them;
+the package's version) and commits every COMMIT_SECONDS and once at the end, each time the rows of
+every file read so far:
+1. the parts staged since the last commit (`.part-*.staged`) are renamed into place; a part that
+   holds rows of files read again (or pruned) is rewritten without them; where more than
+   MOST_SMALL_PARTS parts are small, they are merged into one (compaction.py);
 2. the manifest is replaced (written, synced, renamed over the old one): the commit point;
 3. the parts it no longer names are removed.
 Whatever moment a run dies, the manifest names the old parts or the new ones; the next run (or any
@@ -27,7 +29,7 @@ from typing import TYPE_CHECKING, Any, NamedTuple, cast
 from skav_batch import _columns
 from skav_batch.parts import SetupError, part_name, staged_name, sync, write_parts
 from skav_batch.read import label
-from skav_batch.tasks import Summary, Task
+from skav_batch.tasks import Summary
 from skav_batch.version import package_version
 
 if TYPE_CHECKING:
@@ -40,6 +42,9 @@ STATE = "_skav"  # beside the table folders; readers of a table folder never loo
 MANIFEST = "manifest.parquet"
 EMPTY = "empty"  # the part of every table while the dataset holds no file
 COMMIT_SECONDS = 5.0
+# Small parts, which a commit merges once there are more of them: each reader pays for every file.
+SMALL_PART = 64 << 20
+MOST_SMALL_PARTS = 8
 
 
 class Manifest(NamedTuple):
@@ -67,9 +72,9 @@ class Report(NamedTuple):
     summary: Summary  # of the files read
 
 
-# Reads the files into staged parts, in tasks named from the prefix, and calls back in this
-# thread for each task done; the files read and failed.
-Execute = Callable[[list[str], str, Callable[[Task], None]], Summary]
+# Reads the files (in file-path order) into parts named from the prefix, staged and handed to the
+# committer, which commits them when it is due and at the end; the files read and failed.
+Execute = Callable[[list[str], str, "Committer"], Summary]
 
 
 def update(found: list[str], kind: Kind, out: Path, execute: Execute, *, full: bool = False, prune: bool = False,
@@ -88,7 +93,8 @@ def update(found: list[str], kind: Kind, out: Path, execute: Execute, *, full: b
         try:
             summary = Summary(0, 0)
             if planned.new or planned.changed:
-                summary = execute(planned.new + planned.changed, run, committer.add)
+                # In file-path order: each part then holds its rows in that order.
+                summary = execute(sorted(planned.new + planned.changed, key=label), run, committer)
             committer.commit()
         finally:
             tidy(out, committer.manifest)
@@ -200,7 +206,7 @@ def tidy(out: Path, manifest: Manifest) -> None:
 
 
 class Committer:
-    """Takes the tasks as they finish and commits them, every COMMIT_SECONDS and at the end."""
+    """Takes the parts staged by a run and commits them when asked, every COMMIT_SECONDS and at the end."""
 
     def __init__(self, out: Path, manifest: Manifest, kind: Kind, run: str, stats: dict[str, tuple[int | None, int | None]],
                  removed: set[str], replacing: bool) -> None:
@@ -210,23 +216,25 @@ class Committer:
         # Whether files committed before the run are read again: only they and pruned files take
         # rows out of the committed ones.
         self.replacing = replacing
-        self.done: list[Task] = []
-        self.rewrites = 0
+        self.staged: list[tuple[str, list[str]]] = []  # parts, with the paths whose rows they hold
+        self.made = 0  # parts made by commits: rewritten or merged
         self.last = time.monotonic()
 
-    def add(self, task: Task) -> None:
-        """A task whose parts are staged: committed with the next commit."""
-        self.done.append(task)
-        if time.monotonic() - self.last >= COMMIT_SECONDS:
-            self.commit()
+    def add(self, part: str, paths: list[str]) -> None:
+        """A staged part holding the rows of `paths`: committed with the next commit."""
+        self.staged.append((part, paths))
+
+    def due(self) -> bool:
+        """Whether COMMIT_SECONDS have passed since the last commit (or the run's start)."""
+        return time.monotonic() - self.last >= COMMIT_SECONDS
 
     def commit(self) -> None:
         import pyarrow as pa
 
-        if not self.done and not self.removed and self.manifest.parts:
+        if not self.staged and not self.removed and self.manifest.parts:
             return  # nothing to change
         table = self.manifest.table if self.manifest.table is not None else manifest_schema().empty_table()
-        read = [(label(path), task.name, *self.stats[path]) for task in self.done for path in task.paths]
+        read = [(label(path), part, *self.stats[path]) for part, paths in self.staged for path in paths]
         if self.replacing or self.removed:
             kept, touched, rewritten = self.without(table, self.removed | {row[0] for row in read})
         else:
@@ -236,7 +244,7 @@ class Committer:
                           pa.array(columns[2], pa.int64()), pa.array(columns[3], pa.int64()),
                           pa.array([reading_of(self.kind)] * len(read), pa.string())], schema=manifest_schema())
         parts = [part for part in self.manifest.parts if part not in touched and part != EMPTY]
-        parts += [*rewritten, *(task.name for task in self.done)]
+        parts += [*rewritten, *(part for part, _ in self.staged)]
         if not parts:  # every table has a part, also without rows
             parts = [EMPTY]
             if EMPTY not in self.manifest.parts:
@@ -246,17 +254,38 @@ class Committer:
         for part in parts:
             if part not in self.manifest.parts:
                 self.publish(part)
+        published = set(self.manifest.parts) | set(parts)
+        parts, committed = self.compacted(parts, pa.concat_tables([kept, added]))
         for name in _columns.TABLES:
             sync(self.out / name)
-        old = self.manifest
-        committed = pa.concat_tables([kept, added])
         save(self.out, committed, parts)
         self.manifest = Manifest(committed, parts)
-        for part in old.parts:
-            if part not in parts:
-                for name in _columns.TABLES:
-                    (self.out / name / part_name(part)).unlink(missing_ok=True)
-        self.done, self.removed, self.last = [], set(), time.monotonic()
+        for part in published - set(parts):
+            for name in _columns.TABLES:
+                (self.out / name / part_name(part)).unlink(missing_ok=True)
+        self.staged, self.removed, self.last = [], set(), time.monotonic()
+
+    def compacted(self, parts: list[str], table: pa.Table) -> tuple[list[str], pa.Table]:
+        """Where more than MOST_SMALL_PARTS parts are small, they are merged into one, published, and the
+        files they held moved to it; large parts are never rewritten for this."""
+        small = [part for part in parts if part_size(self.out, part) < SMALL_PART]
+        if len(small) <= MOST_SMALL_PARTS:
+            return parts, table
+        import pyarrow as pa
+        import pyarrow.compute as pc
+
+        from skav_batch.compaction import merge
+
+        merged = self.new_part_name()
+        merge(self.out, small, merged)
+        self.publish(merged)
+        moved = pc.is_in(table["part"], value_set=pa.array(small, pa.string()))
+        table = table.set_column(1, "part", pc.if_else(moved, pa.scalar(merged), table["part"]))
+        return [part for part in parts if part not in small] + [merged], table
+
+    def new_part_name(self) -> str:
+        self.made += 1
+        return f"{self.run}-m{self.made:06d}"
 
     def without(self, table: pa.Table, files: set[str]) -> tuple[pa.Table, list[str], list[str]]:
         """The committed rows but those of `files`; the parts that held theirs, and the copies of
@@ -280,8 +309,7 @@ class Committer:
         import pyarrow.compute as pc
         import pyarrow.parquet as pq
 
-        self.rewrites += 1
-        name = f"{self.run}-r{self.rewrites:06d}"
+        name = self.new_part_name()
         tables = {table: pq.read_table(self.out / table / part_name(part)) for table in _columns.TABLES}
         write_parts(str(self.out), name, {table: rows.filter(pc.invert(pc.is_in(rows["file"], drop)))
                                           for table, rows in tables.items()})
@@ -294,17 +322,23 @@ class Committer:
             os.replace(self.out / name / staged_name(part), self.out / name / part_name(part))
 
 
+def part_size(out: Path, part: str) -> int:
+    """The bytes of a part, in all tables."""
+    return sum((out / name / part_name(part)).stat().st_size for name in _columns.TABLES)
+
+
 def is_dataset(path: str | os.PathLike[str]) -> bool:
     return (Path(path) / STATE / MANIFEST).is_file()
 
 
 def read(out: Path) -> Tables:
-    """The committed tables of the dataset: the parts its manifest names, in their order."""
+    """The committed tables of the dataset: the parts its manifest names, rows in file-path order."""
     import pyarrow as pa
     import pyarrow.parquet as pq
 
-    from skav_batch.tables import SCHEMAS
+    from skav_batch.tables import SCHEMAS, in_file_order
 
     parts = load(out).parts
-    return {name: pa.concat_tables([pq.read_table(out / name / part_name(part), schema=SCHEMAS[name]) for part in parts])
+    return {name: in_file_order(pa.concat_tables([pq.read_table(out / name / part_name(part), schema=SCHEMAS[name])
+                                                  for part in parts]))
             if parts else SCHEMAS[name].empty_table() for name in _columns.TABLES}

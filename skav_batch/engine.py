@@ -1,8 +1,9 @@
 """Reading many files on Dask (`skav-rs tables --scheduler`): tasks of many files, each writing its
-own part files into the output folder, on as many machines as the cluster has.
+own part of each table into the output folder, on as many machines as the cluster has.
 
-The client holds file names, counts and the dataset's manifest, never rows; workers stage the
-parts and the client commits them (dataset.py). Each file lands exactly once:
+The client holds file names, counts and the dataset's manifest, never rows while it reads;
+workers stage the parts and the client commits them every few seconds and at the end, merging
+small ones as it commits (dataset.py). Each file lands exactly once:
 - a task's staged part files have names fixed by the task, written to a temporary file and
   renamed, so a task that Dask reruns after its worker died replaces them;
 - a task whose workers keep dying (KilledWorker) has its parts removed and is split into one
@@ -14,7 +15,7 @@ from __future__ import annotations
 
 import logging
 import os
-from collections.abc import Callable, Iterator
+from collections.abc import Iterator
 from contextlib import contextmanager
 from pathlib import Path
 
@@ -22,7 +23,7 @@ import dask
 from distributed import Client, Future, LocalCluster, as_completed
 from distributed.scheduler import KilledWorker
 
-from skav_batch.dataset import Report, update
+from skav_batch.dataset import Committer, Report, update
 from skav_batch.parts import SetupError, remove_staged, write_parts
 from skav_batch.progress import tally
 from skav_batch.read import Kind, failure
@@ -68,16 +69,16 @@ def run(paths: list[str], kind: Kind, out: Path, *, scheduler: str, workers: int
     """Brings the tables under `out` up to date with the files; raises SetupError before any file
     is read. The cluster is reached only when there are files to read."""
 
-    def execute(to_read: list[str], prefix: str, on_done: Callable[[Task], None]) -> Summary:
+    def execute(to_read: list[str], prefix: str, committer: Committer) -> Summary:
         with connect(scheduler, workers) as client:
-            return run_tasks(client, to_read, kind, str(out.resolve()), progress, prefix, on_done)
+            return run_tasks(client, to_read, kind, str(out.resolve()), progress, prefix, committer)
 
     return update(paths, kind, out, execute, full=full, prune=prune, dry_run=dry_run)
 
 
 def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: bool, prefix: str,
-              on_done: Callable[[Task], None]) -> Summary:
-    """Runs the tasks; the client learns counts only.
+              committer: Committer) -> Summary:
+    """Runs the tasks, each task's part committed with the next commit; the client learns counts only.
 
     A worker's death counts against every task the worker held, so a task that ends in
     KilledWorker may be a bystander. It is split into single files; a single file that ends so
@@ -115,6 +116,8 @@ def run_tasks(client: Client, paths: list[str], kind: Kind, out: str, progress: 
                 write_parts(out, task.name, failure_table(task.paths[0], [failure(kind, error)]))
                 summary = Summary(1, 1)
             counted.add(summary)
-            on_done(task)
+            committer.add(task.name, task.paths)
+            if committer.due():
+                committer.commit()
     return Summary(len(paths), counted.failed)
 

@@ -1,8 +1,9 @@
-"""The part files of the output folder's tables, one of each table per task.
+"""The part files of the output folder's tables: a part holds rows of some files in each of the
+tables, one file per table, its rows in file-path order.
 
 A part is written to a temporary dot file and renamed to its staged name, another dot name, so
 that a reader of a table folder never sees half a part; the dataset's commit renames it into
-place (see dataset.py). A task that runs again replaces its staged parts.
+place (see dataset.py). A Dask task that runs again replaces its staged parts.
 """
 
 from __future__ import annotations
@@ -14,15 +15,22 @@ from typing import TYPE_CHECKING
 from skav_batch import _columns  # names the table folders without pyarrow (see local.py)
 
 if TYPE_CHECKING:
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
     from skav_batch.tables import Tables
+
+# Rows of a table written at once, a row group of its part: large enough for readers, small enough
+# that a writer holds few of them.
+ROW_GROUP = 1 << 17
 
 
 class SetupError(Exception):
     """The output folder cannot be written or the scheduler cannot be reached."""
 
 
-def part_name(task: str) -> str:
-    return f"part-{task}.parquet"
+def part_name(part: str) -> str:
+    return f"part-{part}.parquet"
 
 
 def unique() -> str:
@@ -40,30 +48,85 @@ def sync(path: str | os.PathLike[str]) -> None:
         os.close(descriptor)
 
 
-def staged_name(task: str) -> str:
-    return f".{part_name(task)}.staged"
+def staged_name(part: str) -> str:
+    return f".{part_name(part)}.staged"
 
 
-def remove_staged(out: Path, task: str) -> None:
+def remove_staged(out: Path, part: str) -> None:
     for name in _columns.TABLES:
-        (out / name / staged_name(task)).unlink(missing_ok=True)
+        (out / name / staged_name(part)).unlink(missing_ok=True)
 
 
-def write_parts(out: str, task: str, tables: Tables) -> None:
+def open_table_file(path: str, name: str) -> pq.ParquetWriter:
+    """A writer of one table's part, zstd-compressed, with the version metadata."""
     import pyarrow as pa
     import pyarrow.parquet as pq
 
-    from skav_batch.tables import part_metadata
+    from skav_batch.tables import SCHEMAS, part_metadata
 
-    for name, rows in tables.items():
-        staged = os.path.join(out, name, staged_name(task))
-        # A dot name: readers of the table folder skip it.
-        temporary = os.path.join(out, name, f".{part_name(task)}.{unique()}.tmp")
-        # Dictionaries for the texts, which repeat (a file's name on each of its rows); for the
-        # numbers, which seldom do, one costs more time than it saves space.
-        texts = [field.name for field in rows.schema if field.type == pa.string()]
-        pq.write_table(rows.replace_schema_metadata(part_metadata(name)), temporary, compression="zstd",
-                       use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
-        sync(temporary)  # here, in the thread that wrote it: a commit then only renames
-        os.replace(temporary, staged)
+    schema = SCHEMAS[name].with_metadata(part_metadata(name))
+    # Dictionaries for the texts, which repeat (a file's name on each of its rows); for the
+    # numbers, which seldom do, one costs more time than it saves space.
+    texts = [field.name for field in schema if field.type == pa.string()]
+    return pq.ParquetWriter(path, schema, compression="zstd", use_dictionary=texts)  # type: ignore[arg-type]
 
+
+class PartWriter:
+    """One part of each table, written as rows come (in file-path order), a row group at a time,
+    and staged whole when it is closed."""
+
+    def __init__(self, out: str, part: str) -> None:
+        self.out, self.part = out, part
+        self.temporary = f".{part_name(part)}.{unique()}.tmp"  # a dot name: readers of the folder skip it
+        self.writers: dict[str, pq.ParquetWriter] = {}
+        self.pending: dict[str, list[pa.Table]] = {name: [] for name in _columns.TABLES}
+        self.rows = dict.fromkeys(_columns.TABLES, 0)
+        self.files: list[str] = []  # paths whose rows it holds
+
+    def add(self, tables: Tables, files: list[str]) -> None:
+        """The rows of `files`, which come after those added before."""
+        for name, rows in tables.items():
+            self.add_rows(name, rows)
+        self.files += files
+
+    def add_rows(self, name: str, rows: pa.Table) -> None:
+        if rows.num_rows:
+            self.pending[name].append(rows)
+            self.rows[name] += rows.num_rows
+            if self.rows[name] >= ROW_GROUP:
+                self.write(name)
+
+    def write(self, name: str) -> None:
+        import pyarrow as pa
+
+        if name not in self.writers:
+            self.writers[name] = open_table_file(os.path.join(self.out, name, self.temporary), name)
+        if self.pending[name]:
+            self.writers[name].write_table(pa.concat_tables(self.pending[name]))
+        self.pending[name], self.rows[name] = [], 0
+
+    def stage(self) -> None:
+        """Writes what is left, and stages the part in every table (one without rows, too)."""
+        from skav_batch.tables import SCHEMAS
+
+        for name in _columns.TABLES:
+            if name not in self.writers and not self.pending[name]:
+                self.pending[name] = [SCHEMAS[name].empty_table()]  # a row group of none, as readers expect
+            self.write(name)
+            self.writers.pop(name).close()
+            temporary = os.path.join(self.out, name, self.temporary)
+            sync(temporary)  # here: a commit then only renames
+            os.replace(temporary, os.path.join(self.out, name, staged_name(self.part)))
+
+    def discard(self) -> None:
+        """Closes what is open and removes it: a stopped run."""
+        for name, writer in self.writers.items():
+            writer.close()
+            Path(self.out, name, self.temporary).unlink(missing_ok=True)
+
+
+def write_parts(out: str, part: str, tables: Tables) -> None:
+    """The staged part of each table, holding `tables`."""
+    writer = PartWriter(out, part)
+    writer.add(tables, [])
+    writer.stage()

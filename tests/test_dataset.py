@@ -1,5 +1,7 @@
-"""The dataset that `skav-rs tables` keeps: incremental runs equal a fresh full run, a killed run
-loses nothing and doubles nothing, a second writer is refused, --dry-run changes nothing."""
+"""The dataset that `skav-rs tables` keeps: incremental runs equal a fresh full run, rows in the same
+order, however many runs and workers built it; small parts are merged; a killed run loses at most its
+last commit interval and doubles nothing, also during a merge; a second writer is refused, --dry-run
+changes nothing."""
 
 import fcntl
 import os
@@ -17,6 +19,8 @@ from conftest import NAMES
 
 pq = pytest.importorskip("pyarrow.parquet", reason="the batch extra is not installed (pip install '.[batch]')")
 from skav_batch import read_tables  # noqa: E402
+from skav_batch.cli import main  # noqa: E402
+from skav_batch.dataset import MOST_SMALL_PARTS  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 TDDFT = (ROOT / "samples" / "formaldehyde_tddft.out").read_text()
@@ -34,8 +38,24 @@ def tables(folder, out, *options):
 
 
 def rows(out):
-    """Each table's rows as a multiset."""
-    return {name: Counter(tuple(row.values()) for row in table.to_pylist()) for name, table in read_tables([out]).items()}
+    """Each table's rows, in the order read_tables gives them."""
+    return {name: [tuple(row.values()) for row in table.to_pylist()] for name, table in read_tables([out]).items()}
+
+
+def in_process(folder, out, *options):
+    """A run in this process: the same command without a process's start."""
+    assert main(["tables", str(folder), "--out", str(out), "--no-progress", *options]) in (0, 1)
+
+
+def parts_of(out):
+    return {name: sorted((out / name).glob("part-*.parquet")) for name in [*NAMES, "files"]}
+
+
+def assert_parts_in_file_order(out):
+    for parts in parts_of(out).values():
+        for part in parts:
+            files = pq.read_table(part, columns=["file"])["file"].to_pylist()
+            assert files == sorted(files), part
 
 
 def fresh(folder, tmp_path):
@@ -79,8 +99,8 @@ def test_incremental_runs_equal_a_fresh_run(tmp_path, change, options, counts, k
     run = tables(folder, out, *options)
     assert run.returncode == 0 and counts in run.stderr, run.stderr
     expected = fresh(folder, tmp_path)
-    if kept:
-        expected = {name: rows + Counter({row: n for row, n in before[name].items() if "c.out" in row[0]})
+    if kept:  # beside the others, in file-path order
+        expected = {name: sorted(rows + [row for row in before[name] if "c.out" in row[0]], key=lambda row: row[0])
                     for name, rows in expected.items()}
     assert rows(out) == expected
     assert [path.name for path in out.rglob("*") if path.name.startswith(".")] == []
@@ -104,10 +124,10 @@ def test_a_killed_run_is_finished_by_the_next(tmp_path, seed):
     command.send_signal(signal.SIGKILL)
     command.wait()
     committed = rows(out)  # readable, each file's rows whole and once
-    assert set(Counter(row[0] for row in committed["soc_states"].elements()).values()) <= {9}
+    assert set(Counter(row[0] for row in committed["soc_states"]).values()) <= {9}
     assert tables(folder, out).returncode == 0
     assert rows(out) == fresh(folder, tmp_path)
-    assert {name: pq.read_table(out / name).num_rows for name in NAMES} == {name: sum(rows(out)[name].values()) for name in NAMES}
+    assert {name: pq.read_table(out / name).num_rows for name in NAMES} == {name: len(rows(out)[name]) for name in NAMES}
 
 
 def test_a_second_writer_is_refused_and_changes_nothing(tmp_path):
@@ -138,19 +158,112 @@ def test_dry_run_counts_and_writes_nothing(tmp_path):
 def test_a_full_disk_stops_the_run_and_keeps_the_dataset(tmp_path):
     disk = tmp_path / "disk"
     disk.mkdir()
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(disk)], capture_output=True).returncode:
+    # Room for the first commit's part and manifest (a page for each file), not for much more.
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=48k", "tmpfs", str(disk)], capture_output=True).returncode:
         pytest.skip("no tmpfs can be mounted here (needs root)")
     try:
         folder, out = tmp_path / "runs", disk / "out"
         folder.mkdir()
-        for i in range(200):
+        for i in range(400):
             write(folder, f"{i:03d}.out", TDDFT + CASSCF + "\n" * i)
         run = tables(folder, out)
         assert run.returncode == 1 and "No space left on device" in run.stderr, run.stderr
         committed = rows(out)  # readable, whole files only
-        assert all(count == 9 for count in Counter(row[0] for row in committed["soc_states"].elements()).values())
+        assert all(count == 9 for count in Counter(row[0] for row in committed["soc_states"]).values())
         subprocess.run(["mount", "-o", "remount,size=64m", str(disk)], check=True)
         assert tables(folder, out).returncode == 0
         assert rows(out) == fresh(folder, tmp_path)
     finally:
         subprocess.run(["umount", str(disk)], check=True)
+
+
+def sample(i):
+    return [TDDFT, CASSCF, TDDFT + CASSCF][i % 3] + "\n" * i
+
+
+def test_the_same_files_give_the_same_rows_in_the_same_order(tmp_path):
+    folder = tmp_path / "runs"
+    folder.mkdir()
+    names = [f"{(i * 37) % 100:02d}-{i}.out" for i in range(100)]  # found in another order than they were made
+    outs = [tmp_path / way for way in ("one", "four", "many")]
+    for i, name in enumerate(names):
+        write(folder, name, sample(i))
+        if i % 2:
+            in_process(folder, outs[2])  # fifty runs, each adding two files
+    in_process(folder, outs[0], "--workers", "1")
+    in_process(folder, outs[1], "--workers", "4")
+    read = [rows(out) for out in outs]
+    assert read[0] == read[1] == read[2] == rows(folder)  # the last: read in memory, no dataset
+    for out in outs:
+        assert_parts_in_file_order(out)
+
+
+def test_small_parts_are_merged_as_they_accumulate(tmp_path):
+    folder, out = tmp_path / "runs", tmp_path / "out"
+    folder.mkdir()
+    for i in range(40):
+        write(folder, f"{(i * 37) % 100:02d}-{i}.out", sample(i))
+        in_process(folder, out)
+        assert all(len(parts) <= MOST_SMALL_PARTS for parts in parts_of(out).values()), i
+    assert rows(out) == fresh(folder, tmp_path)
+    assert_parts_in_file_order(out)
+    duckdb = pytest.importorskip("duckdb")
+    assert {name: duckdb.sql(f"select count(*) from read_parquet('{out}/{name}/*.parquet')").fetchall()[0][0]
+            for name in NAMES} == {name: pq.read_table(out / name).num_rows for name in NAMES}
+
+
+# Merging the small parts as a commit, slowed down by a wait before each sync; the merge leaves a mark.
+MERGING = COMMAND.replace("from skav_batch.cli", """import time, skav_batch.parts as parts, skav_batch.compaction as compaction
+sync, merge = parts.sync, compaction.merge
+def slow(path):
+    time.sleep(0.02)
+    sync(path)
+def marked(out, *args):
+    (out / "_skav" / "merging").touch()
+    merge(out, *args)
+parts.sync, dataset.sync, compaction.merge = slow, slow, marked
+from skav_batch.cli""")
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_a_kill_while_parts_are_merged_leaves_the_last_commit(tmp_path, seed):
+    folder, out = tmp_path / "runs", tmp_path / "out"
+    folder.mkdir()
+    for i in range(MOST_SMALL_PARTS):
+        write(folder, f"{i:03d}.out", sample(i))
+        in_process(folder, out)
+    before = rows(out)
+    write(folder, "new.out", sample(1))
+    command = subprocess.Popen([sys.executable, "-c", MERGING, "tables", str(folder), "--out", str(out), "--no-progress"],
+                               env=ENV, stderr=subprocess.DEVNULL)
+    try:
+        while not (out / "_skav" / "merging").exists() and command.poll() is None:
+            time.sleep(0.005)
+        time.sleep(random.Random(seed).uniform(0, 0.4))
+    finally:
+        command.send_signal(signal.SIGKILL)
+        command.wait()
+    assert rows(out) in (before, fresh(folder, tmp_path))  # the last commit, whatever the moment
+    assert tables(folder, out).returncode == 0
+    assert rows(out) == fresh(folder, tmp_path) and len(parts_of(out)["files"]) <= MOST_SMALL_PARTS
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_a_kill_after_a_commit_interval_leaves_progress(tmp_path, seed):
+    folder, out = tmp_path / "runs", tmp_path / "out"
+    folder.mkdir()
+    write(folder, "000.out", "x" * 99 + "\n" * 200_000 + TDDFT)  # 20 MB, under many names: a run of seconds
+    for i in range(1, 150):
+        os.link(folder / "000.out", folder / f"{i:03d}.out")
+    code = COMMAND.replace("0.03", "0.25")
+    command = subprocess.Popen([sys.executable, "-c", code, "tables", str(folder), "--out", str(out), "--no-progress",
+                                "--workers", "1"], env=ENV, stderr=subprocess.DEVNULL)
+    try:
+        while not (out / "_skav" / "lock").exists() and command.poll() is None:
+            time.sleep(0.005)
+        time.sleep(random.Random(seed).uniform(0.75, 1.5))  # three to six commit intervals into the run
+    finally:
+        command.send_signal(signal.SIGKILL)
+        command.wait()
+    dry_run = tables(folder, out, "--dry-run").stderr
+    assert "150 files: 150 new" not in dry_run and " 0 unchanged" not in dry_run, dry_run

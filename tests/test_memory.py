@@ -52,11 +52,20 @@ def compressed(path, chunks, compressor):
     return path
 
 
-# 300 MB of text and a TD-DFT output after it, in a file of 1 MB (gzip) or 30 kB (zstd). The
+class Plain:
+    def compress(self, data):
+        return data
+
+    def flush(self):
+        return b""
+
+
+# 300 MB of text and a TD-DFT output after it, in a file of 1 MB (gzip), 30 kB (zstd) or 300 MB. The
 # command's peak stays within the interpreter with pyarrow (about 70 MB) and a few windows of 4 MiB.
 @pytest.mark.parametrize("suffix, compressor", [
     pytest.param(".gz", lambda: zlib.compressobj(6, wbits=31), id="gzip"),
     pytest.param(".zst", lambda: zstandard.ZstdCompressor().compressobj(), id="zstd"),
+    pytest.param("", Plain, id="plain"),
 ])
 def test_a_bomb_is_read_in_a_window(tmp_path, suffix, compressor):
     bomb = compressed(tmp_path / f"bomb.out{suffix}", [FILLER] * 300 + [TDDFT], compressor())
