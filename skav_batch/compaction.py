@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import heapq
 from collections.abc import Iterator
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, cast
 
 from skav_batch import _columns
 from skav_batch.parts import ROW_GROUP, PartWriter, part_name
@@ -18,15 +18,17 @@ if TYPE_CHECKING:
     from pathlib import Path
 
     import pyarrow as pa
+    import pyarrow.parquet as pq
 
 
 def merge(out: Path, parts: list[str], merged: str) -> None:
     """Stages `merged`, holding the rows of `parts` in file-path order."""
     import pyarrow.parquet as pq
 
-    files = [pq.read_table(out / "files" / part_name(part), columns=["file"])["file"].to_pylist() for part in parts]
-    # Each file once, with its part: the order in which the parts' runs of files are taken.
-    order = [part for _, part in heapq.merge(*[[(file, index) for file in names] for index, names in enumerate(files)])]
+    files = [cast(list[str], pq.read_table(out / "files" / part_name(part), columns=["file"])["file"].to_pylist())
+             for part in parts]
+    # Each file once, with the number of its part: the order in which the parts' runs of files are taken.
+    order = [index for _, index in heapq.merge(*[[(file, index) for file in names] for index, names in enumerate(files)])]
     writer = PartWriter(str(out), merged)
     for name in _columns.TABLES:
         for rows in merged_rows(out / name, parts, files, order):
@@ -34,34 +36,37 @@ def merge(out: Path, parts: list[str], merged: str) -> None:
     writer.stage()
 
 
-def merged_rows(folder: Path, parts: list[str], files: list[list[str]], order: list[int]) -> Iterator[pa.Table]:
-    """The rows of one table's parts, run after run of files from one part."""
+def rows_per_file(path: Path) -> dict[str, int]:
     import pyarrow.compute as pc
     import pyarrow.parquet as pq
 
+    counted = pc.value_counts(pq.read_table(path, columns=["file"])["file"])
+    return dict(zip(cast(list[str], counted.field("values").to_pylist()), cast(list[int], counted.field("counts").to_pylist())))
+
+
+def merged_rows(folder: Path, parts: list[str], files: list[list[str]], order: list[int]) -> Iterator[pa.Table]:
+    """The rows of one table's parts, run after run of files from one part."""
+    import pyarrow.parquet as pq
+
     readers = [Batches(pq.ParquetFile(folder / part_name(part))) for part in parts]
-    counts = []
-    for part in parts:
-        column = pq.read_table(folder / part_name(part), columns=["file"])["file"]
-        counted = pc.value_counts(column).to_pylist() if len(column) else []
-        counts.append({entry["values"]: entry["counts"] for entry in counted})
+    counts = [rows_per_file(folder / part_name(part)) for part in parts]
     taken = [0] * len(parts)  # files of each part taken so far
     at = 0
     while at < len(order):
-        part, run = order[at], 1
-        while at + run < len(order) and order[at + run] == part:
+        index, run = order[at], 1
+        while at + run < len(order) and order[at + run] == index:
             run += 1
-        names = files[part][taken[part]:taken[part] + run]
-        taken[part] += run
+        names = files[index][taken[index]:taken[index] + run]
+        taken[index] += run
         at += run
-        yield from readers[part].take(sum(counts[part].get(name, 0) for name in names))
+        yield from readers[index].take(sum(counts[index].get(name, 0) for name in names))
 
 
 class Batches:
     """A part's rows, taken from the front."""
 
-    def __init__(self, file: object) -> None:
-        self.batches = file.iter_batches(batch_size=ROW_GROUP)  # type: ignore[attr-defined]
+    def __init__(self, file: pq.ParquetFile) -> None:
+        self.batches = file.iter_batches(batch_size=ROW_GROUP)
         self.current: pa.RecordBatch | None = None
         self.offset = 0
 
