@@ -7,14 +7,14 @@ same tables as Parquet, on this machine or on a Dask cluster.
 from __future__ import annotations
 
 import os
-from pathlib import Path
-import pkgutil
+import sys
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
 
 # The native _columns may stand elsewhere: in a build folder, or installed, beside a checkout's
-# sources. Set before the modules that import it.
-__path__ = pkgutil.extend_path(__path__, __name__)
+# sources. Set before the modules that import it (as pkgutil.extend_path would, without its imports).
+__path__ = [*__path__, *(folder for entry in sys.path if isinstance(entry, str)
+                         if (folder := os.path.join(entry or ".", __name__)) not in __path__ and os.path.isdir(folder))]
 
 from skav_batch.read import Kind, find_files  # noqa: E402
 
@@ -30,6 +30,8 @@ def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]]
     files, and of the files matching `pattern` below folders, read by `workers` threads (default:
     one per core); or, for the folder of a dataset that `skav-rs tables` keeps, its committed
     tables. Needs the batch extra."""
+    from pathlib import Path
+
     from skav_batch import dataset
     from skav_batch.local import read_files  # pyarrow only here: the package imports without it
 

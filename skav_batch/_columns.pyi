@@ -54,3 +54,6 @@ HEADINGS: dict[str, tuple[str, ...]]
 
 TABLES: tuple[str, ...]
 """The names of the tables that ``read`` returns, in order."""
+
+VERSION: str
+"""The version of skav_rs that the module was built as ("unknown" in a build folder)."""

@@ -83,18 +83,9 @@ def positive(text: str) -> int:
     return int(text)
 
 
-class VersionAction(argparse.Action):
-    """Prints the version when asked for: looking it up costs a run's start a fortieth of a second."""
-
-    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: object,
-                 option_string: str | None = None) -> None:
-        print(f"{parser.prog} {package_version()}")
-        parser.exit()
-
-
 def parser() -> argparse.ArgumentParser:
     main = argparse.ArgumentParser(prog="skav-rs", description="Read quantum-chemistry output files.")
-    main.add_argument("--version", action=VersionAction, nargs=0, help="show program's version number and exit")
+    main.add_argument("--version", action="version", version=f"%(prog)s {package_version()}")
     commands = main.add_subparsers(dest="command", required=True)
     as_json = commands.add_parser("json", help="results as JSON with sorted keys on standard output")
     as_json.add_argument("files", nargs="+", metavar="FILE")

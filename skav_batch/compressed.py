@@ -9,9 +9,7 @@ zstandard package, or by compression.zstd from Python 3.14 on.
 
 from __future__ import annotations
 
-import bz2
 import io
-import lzma
 import os
 from collections.abc import Callable
 from typing import BinaryIO, Protocol
@@ -64,9 +62,20 @@ def _zstd(file: BinaryIO) -> Decompressed:
         return zstandard.ZstdDecompressor().stream_reader(frames, read_across_frames=True)  # type: ignore[arg-type]
 
 
-_OPENERS: dict[str, Callable[[BinaryIO], Decompressed]] = {
-    "gzip": _gzip, "bzip2": bz2.BZ2File, "xz": lzma.LZMAFile, "zstd": _zstd,
-}
+def _bzip2(file: BinaryIO) -> Decompressed:
+    import bz2
+
+    return bz2.BZ2File(file)
+
+
+def _xz(file: BinaryIO) -> Decompressed:
+    import lzma
+
+    return lzma.LZMAFile(file)
+
+
+# Each imported when a file needs it: a run of plain files does not wait for them.
+_OPENERS: dict[str, Callable[[BinaryIO], Decompressed]] = {"gzip": _gzip, "bzip2": _bzip2, "xz": _xz, "zstd": _zstd}
 
 
 class ContentReader:

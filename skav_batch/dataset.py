@@ -18,7 +18,6 @@ file keeps a second writer out.
 from __future__ import annotations
 
 import fcntl
-import json
 import os
 import time
 from collections.abc import Callable, Iterator, Sequence
@@ -27,7 +26,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
 from skav_batch import _columns
-from skav_batch.parts import SetupError, part_name, staged_name, sync, write_parts
+from skav_batch.parts import SetupError, local_files, part_name, staged_name, sync, write_parts
 from skav_batch.read import label
 from skav_batch.tasks import Summary
 from skav_batch.version import package_version
@@ -96,8 +95,11 @@ def update(found: list[str], kind: Kind, out: Path, execute: Execute, *, full: b
                 # In file-path order: each part then holds its rows in that order.
                 summary = execute(sorted(planned.new + planned.changed, key=label), run, committer)
             committer.commit()
-        finally:
-            tidy(out, committer.manifest)
+        except BaseException:
+            # Stopped, maybe within a commit: the manifest on disk says what is committed.
+            tidy(out, load(out))
+            raise
+        tidy(out, committer.manifest)
     return Report(planned, prune, summary)
 
 
@@ -131,6 +133,8 @@ def load(out: Path) -> Manifest:
     import pyarrow.parquet as pq
 
     table = pq.ParquetFile(path).read()  # not read_table: its dataset layer takes a tenth of a second to load
+    import json
+
     return Manifest(table.replace_schema_metadata(None), json.loads((table.schema.metadata or {})[b"skav_rs.parts"]))
 
 
@@ -138,10 +142,12 @@ def save(out: Path, table: pa.Table, parts: list[str]) -> None:
     """Replaces the manifest atomically and durably: the commit point."""
     import pyarrow.parquet as pq
 
+    import json
+
     table = table.replace_schema_metadata({b"skav_rs.parts": json.dumps(parts).encode()})
     folder = out / STATE
     temporary = folder / f".{MANIFEST}.{os.getpid()}.tmp"
-    pq.write_table(table, temporary, compression="zstd")
+    pq.write_table(table, str(temporary), filesystem=local_files(), compression="zstd")
     sync(temporary)
     os.replace(temporary, folder / MANIFEST)
     sync(folder)

@@ -1,8 +1,9 @@
 """Reading many files on one machine, in this process: threads read chunks of files with the native
-reader (which releases the interpreter lock), and this thread writes their rows, in file-path
-order, into one part of each table, which it stages and commits every few seconds and at the end.
+reader (which releases the interpreter lock), each writing their rows into a part of its own, in
+file-path order, which it stages when this thread asks for a commit, every few seconds, and at the
+end.
 
-Ctrl-C stops the run within a second: no new chunk starts, nothing more is written or committed,
+Ctrl-C stops the run within a second: no new chunk starts, nothing more is staged or committed,
 and what was committed before stays (see dataset.py).
 
 The threads start reading before pyarrow is loaded: the native reader needs none, and loading
@@ -15,7 +16,7 @@ import queue
 import threading
 import time
 from pathlib import Path
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, NamedTuple
 
 from skav_batch import _columns
 from skav_batch.dataset import Committer, Report, update
@@ -33,9 +34,6 @@ MOST_BYTES = 32 << 20
 # How long a stopped run waits for the chunks that are being read.
 GRACE_SECONDS = 0.5
 
-# A chunk read: its number, its columns and how many of its files failed.
-ReadChunk = tuple[int, dict[str, _columns.Table], int]
-
 
 def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, progress: bool = True,
         full: bool = False, prune: bool = False, dry_run: bool = False) -> Report:
@@ -43,120 +41,160 @@ def run(paths: list[str], kind: Kind, out: Path, *, workers: int | None = None, 
     workers = worker_count(workers)
 
     def execute(to_read: list[str], prefix: str, committer: Committer) -> Summary:
-        chunks = split(to_read, workers, MOST_FILES, MOST_BYTES)
-        return run_chunks(chunks, kind, str(out), workers, progress, Parts(str(out), prefix, committer))
+        return run_chunks(split(to_read, workers, MOST_FILES, MOST_BYTES), kind, str(out), prefix, workers, progress,
+                          committer)
 
     return update(paths, kind, out, execute, full=full, prune=prune, dry_run=dry_run)
 
 
-class Readers:
-    """The threads of a run and what they share with this thread: the chunks left, what each chunk
-    hands back (its columns, or the error that ends the run), and whether the run is stopped."""
+class Staged(NamedTuple):
+    """A thread's answer to a commit: its part, staged (none if it held no rows), and the paths in it."""
 
-    def __init__(self, chunks: list[Task], kind: Kind) -> None:
-        self.todo: queue.SimpleQueue[tuple[int, Task]] = queue.SimpleQueue()
-        for numbered in enumerate(chunks):
-            self.todo.put(numbered)
-        self.done: queue.SimpleQueue[ReadChunk | BaseException] = queue.SimpleQueue()
-        self.stopped = threading.Event()
-        self.kind = kind
+    thread: int
+    commit: int
+    part: str | None
+    paths: list[str]
+
+
+class Done(NamedTuple):
+    """A thread that has no chunk left."""
+
+    thread: int
+
+
+# What the threads tell this one: a chunk read, a part staged, a thread done, or the error that ends the run.
+Event = Summary | Staged | Done | BaseException
+
+
+class Readers:
+    """The threads of a run and what they share with this thread: the chunks left, what they tell it,
+    and three signals: pyarrow is loaded, a commit is asked for (by its number), the run is stopped."""
+
+    def __init__(self, chunks: list[Task], kind: Kind, out: str, prefix: str) -> None:
+        self.todo: queue.SimpleQueue[Task] = queue.SimpleQueue()
+        for chunk in chunks:
+            self.todo.put(chunk)
+        self.events: queue.SimpleQueue[Event] = queue.SimpleQueue()
+        self.loaded, self.stopped = threading.Event(), threading.Event()
+        self.commit = 0
+        self.kind, self.out, self.prefix = kind, out, prefix
         self.threads: list[threading.Thread] = []
 
     def start(self, count: int) -> None:
         # Daemon threads: a stopped run does not wait at exit for a chunk that is still read.
-        self.threads = [threading.Thread(target=self.work, daemon=True) for _ in range(count)]
+        self.threads = [threading.Thread(target=self.work, args=(thread,), daemon=True) for thread in range(count)]
         for thread in self.threads:
             thread.start()
 
-    def work(self) -> None:
-        """One thread: reads chunks until none is left or the run is stopped."""
+    def work(self, thread: int) -> None:
+        """One thread: reads chunks into its part until none is left or the run is stopped, and
+        stages its part whenever a commit is asked for, and at the end."""
+        writer: PartWriter | None = None
+        answered, parts = 0, 0
+        read: list[tuple[Task, dict[str, _columns.Table], int]] = []  # while pyarrow loads
         try:
             while not self.stopped.is_set():
                 try:
-                    number, chunk = self.todo.get_nowait()
+                    chunk = self.todo.get_nowait()
                 except queue.Empty:
-                    return
-                self.done.put((number, *read_native(chunk.paths, self.kind)))
+                    chunk = None
+                if chunk is not None:
+                    read.append((chunk, *read_native(chunk.paths, self.kind)))
+                    if not self.loaded.is_set():  # read on while pyarrow loads
+                        continue
+                self.loaded.wait()
+                for chunk_read, columns, failed in read:
+                    if self.stopped.is_set():
+                        break
+                    if writer is None:
+                        from skav_batch.parts import PartWriter
+
+                        parts += 1
+                        writer = PartWriter(self.out, f"{self.prefix}-{thread}-{parts:06d}")
+                    writer.add(as_tables(columns), chunk_read.paths)
+                    self.events.put(Summary(len(chunk_read.paths), failed))
+                read.clear()  # the rows are written or wait in the part
+                if writer is not None and self.todo.qsize() < len(self.threads):
+                    writer.flush()  # the last chunks: little is left to write when the reading ends
+                if chunk is None or self.stopped.is_set():
+                    break
+                if answered != self.commit:
+                    answered = self.commit
+                    self.stage(thread, answered, writer)
+                    writer = None
+            if not self.stopped.is_set():
+                self.stage(thread, self.commit, writer)
+            elif writer is not None:
+                writer.discard()
+            self.events.put(Done(thread))
         except BaseException as error:  # handed to this thread's caller, which stops the run
-            self.done.put(error)
+            if writer is not None:
+                writer.discard()
+            self.events.put(error)
+
+    def stage(self, thread: int, commit: int, writer: PartWriter | None) -> None:
+        if writer is not None:
+            writer.stage()
+        self.events.put(Staged(thread, commit, writer.part if writer else None, writer.files if writer else []))
+
+    def collect(self, files: int, progress: bool, committer: Committer) -> Summary:
+        """The chunks' summaries added up as they come; every thread's part committed when the committer
+        is due, once every thread still reading has staged it; raises the error a thread hands on."""
+        reading = set(range(len(self.threads)))
+        waiting: set[int] | None = None  # threads yet to stage for the commit asked for
+        with tally(files, progress) as counted:
+            # Rows are converted only once the bar's module is imported: a Ctrl-C that lands
+            # during an import can be discarded by the import machinery, and the run go on.
+            self.loaded.set()
+            while reading:
+                event = self.events.get()
+                if isinstance(event, BaseException):
+                    raise event
+                if isinstance(event, Summary):
+                    counted.add(event)
+                    if waiting is None and committer.due():
+                        self.commit += 1
+                        waiting = set(reading)
+                    continue
+                if isinstance(event, Staged):
+                    if event.part is not None:
+                        committer.add(event.part, event.paths)
+                else:
+                    reading.discard(event.thread)
+                if waiting is not None:
+                    waiting.discard(event.thread)
+                    if not waiting:
+                        committer.commit()
+                        waiting = None
+        return Summary(counted.files, counted.failed)
 
     def stop(self) -> None:
         """No chunk starts from now on; waits a moment for the chunks being read."""
         self.stopped.set()
+        self.loaded.set()
         deadline = time.monotonic() + GRACE_SECONDS
         for thread in self.threads:
             thread.join(max(0.0, deadline - time.monotonic()))
 
 
-class Parts:
-    """The rows of the chunks read, written in the chunks' order into one part after another: each
-    part is staged and committed when the committer is due, and at the end."""
+def as_tables(columns: dict[str, _columns.Table]) -> Tables:
+    from skav_batch.tables import as_tables
 
-    def __init__(self, out: str, prefix: str, committer: Committer) -> None:
-        self.out, self.prefix, self.committer = out, prefix, committer
-        self.writer: PartWriter | None = None
-        self.made = 0
-        self.waiting: dict[int, tuple[Tables, list[str]]] = {}  # read before a chunk ahead of them
-        self.next = 0  # the first chunk not written
-        self.written_ahead: set[int] = set()  # chunks written at a commit before one ahead of them
-
-    def add(self, number: int, tables: Tables, paths: list[str]) -> None:
-        """A chunk's rows, written once every chunk before it is; commits when it is due."""
-        self.waiting[number] = (tables, paths)
-        while self.next in self.waiting or self.next in self.written_ahead:
-            if self.next in self.waiting:
-                self.write(*self.waiting.pop(self.next))
-            self.next += 1
-        if self.committer.due():
-            self.commit()
-
-    def write(self, tables: Tables, paths: list[str]) -> None:
-        if self.writer is None:
-            from skav_batch.parts import PartWriter
-
-            self.made += 1
-            self.writer = PartWriter(self.out, f"{self.prefix}-{self.made:06d}")
-        self.writer.add(tables, paths)
-
-    def commit(self) -> None:
-        """Stages the part with every chunk read so far, and commits it."""
-        for number in sorted(self.waiting):
-            self.write(*self.waiting.pop(number))
-            self.written_ahead.add(number)
-        if self.writer is not None:
-            self.writer.stage()
-            self.committer.add(self.writer.part, self.writer.files)
-            self.writer = None
-        self.committer.commit()
-
-    def discard(self) -> None:
-        if self.writer is not None:
-            self.writer.discard()
+    return as_tables(columns)
 
 
-def run_chunks(chunks: list[Task], kind: Kind, out: str, workers: int, progress: bool, parts: Parts) -> Summary:
+def run_chunks(chunks: list[Task], kind: Kind, out: str, prefix: str, workers: int, progress: bool,
+               committer: Committer) -> Summary:
     """Reads the chunks on threads that start while pyarrow loads; stops them on any error."""
-    readers = Readers(chunks, kind)
+    readers = Readers(chunks, kind, out, prefix)
     readers.start(min(workers, len(chunks)))
     import pyarrow.parquet  # noqa: F401  (while the threads read: see the module's docstring)
 
-    from skav_batch.tables import as_tables
-
+    import skav_batch.tables  # noqa: F401
     try:
-        with tally(sum(len(chunk.paths) for chunk in chunks), progress) as counted:
-            for _ in chunks:
-                result = readers.done.get()
-                if isinstance(result, BaseException):
-                    raise result
-                number, columns, failed = result
-                parts.add(number, as_tables(columns), chunks[number].paths)
-                del columns, result  # its rows are written or wait in a part
-                counted.add(Summary(len(chunks[number].paths), failed))
-            parts.commit()
-        return Summary(counted.files, counted.failed)
+        return readers.collect(sum(len(chunk.paths) for chunk in chunks), progress, committer)
     except BaseException:  # Ctrl-C, or a part that could not be written
         readers.stop()
-        parts.discard()
         raise
 
 
@@ -177,4 +215,3 @@ def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tabl
     if not parts:
         return empty_tables()
     return {name: pa.concat_tables([part[name] for part in parts]) for name in _columns.TABLES}
-

@@ -9,6 +9,9 @@ place (see dataset.py). A Dask task that runs again replaces its staged parts.
 from __future__ import annotations
 
 import os
+import threading
+from collections.abc import Callable, Iterable
+from functools import cache
 from pathlib import Path
 from typing import TYPE_CHECKING
 
@@ -16,13 +19,14 @@ from skav_batch import _columns  # names the table folders without pyarrow (see 
 
 if TYPE_CHECKING:
     import pyarrow as pa
+    import pyarrow.fs as pa_fs
     import pyarrow.parquet as pq
 
     from skav_batch.tables import Tables
 
 # Rows of a table written at once, a row group of its part: large enough for readers, small enough
 # that a writer holds few of them.
-ROW_GROUP = 1 << 17
+ROW_GROUP = 1 << 16
 
 
 class SetupError(Exception):
@@ -57,6 +61,35 @@ def remove_staged(out: Path, part: str) -> None:
         (out / name / staged_name(part)).unlink(missing_ok=True)
 
 
+def each_at_once(work: Callable[[str], None], names: Iterable[str], at_once: bool = True) -> None:
+    """work(name) for each of the tables, each in a thread (pyarrow writes without the interpreter
+    lock) if `at_once`: what is left to write after the reading ends takes half the time on two
+    cores. Raises the first failure, once every thread is done."""
+    if not at_once:  # little to write: a thread costs more than it saves
+        for name in names:
+            work(name)
+        return
+    failures: list[BaseException] = []
+
+    def run(name: str) -> None:
+        try:
+            work(name)
+        except BaseException as failure:  # handed to the caller
+            failures.append(failure)
+
+    threads = [threading.Thread(target=run, args=(name,)) for name in names]
+    for thread in threads:
+        thread.start()
+    try:
+        for thread in threads:
+            thread.join()
+    finally:  # also on Ctrl-C: no file is closed while a thread writes into it
+        for thread in threads:
+            thread.join()
+    if failures:
+        raise failures[0]
+
+
 def open_table_file(path: str, name: str) -> pq.ParquetWriter:
     """A writer of one table's part, zstd-compressed, with the version metadata."""
     import pyarrow as pa
@@ -68,7 +101,16 @@ def open_table_file(path: str, name: str) -> pq.ParquetWriter:
     # Dictionaries for the texts, which repeat (a file's name on each of its rows); for the
     # numbers, which seldom do, one costs more time than it saves space.
     texts = [field.name for field in schema if field.type == pa.string()]
-    return pq.ParquetWriter(path, schema, compression="zstd", use_dictionary=texts)  # type: ignore[arg-type]
+    # The file system given: looking it up for each file costs more than writing a small one.
+    return pq.ParquetWriter(path, schema, filesystem=local_files(), compression="zstd",
+                            use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
+
+
+@cache
+def local_files() -> pa_fs.LocalFileSystem:
+    from pyarrow import fs
+
+    return fs.LocalFileSystem()
 
 
 class PartWriter:
@@ -105,6 +147,13 @@ class PartWriter:
             self.writers[name].write_table(pa.concat_tables(self.pending[name]))
         self.pending[name], self.rows[name] = [], 0
 
+    def flush(self) -> None:
+        """Writes the rows held so far, whatever their number."""
+        each_at_once(self.write, [name for name, pending in self.pending.items() if pending], self.many_rows())
+
+    def many_rows(self) -> bool:
+        return sum(self.rows.values()) >= ROW_GROUP // 4
+
     def stage(self) -> None:
         """Writes what is left, and stages the part in every table (one without rows, too)."""
         from skav_batch.tables import SCHEMAS
@@ -112,11 +161,17 @@ class PartWriter:
         for name in _columns.TABLES:
             if name not in self.writers and not self.pending[name]:
                 self.pending[name] = [SCHEMAS[name].empty_table()]  # a row group of none, as readers expect
-            self.write(name)
-            self.writers.pop(name).close()
+            if name not in self.writers:  # opened here, not in the threads: its module loads once
+                self.writers[name] = open_table_file(os.path.join(self.out, name, self.temporary), name)
+        each_at_once(self.close_table, _columns.TABLES, self.many_rows())
+        for name in _columns.TABLES:
             temporary = os.path.join(self.out, name, self.temporary)
             sync(temporary)  # here: a commit then only renames
             os.replace(temporary, os.path.join(self.out, name, staged_name(self.part)))
+
+    def close_table(self, name: str) -> None:
+        self.write(name)
+        self.writers.pop(name).close()
 
     def discard(self) -> None:
         """Closes what is open and removes it: a stopped run."""

@@ -2,14 +2,8 @@
 
 from __future__ import annotations
 
-from functools import cache
+from skav_batch import _columns
 
 
-@cache
 def package_version() -> str:
-    from importlib.metadata import PackageNotFoundError, version
-
-    try:
-        return version("skav_rs")
-    except PackageNotFoundError:  # run from a build folder that is not installed
-        return "unknown"
+    return _columns.VERSION

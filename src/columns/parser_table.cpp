@@ -31,6 +31,7 @@ public:
     bool reads_whole_lines() const noexcept override {
         return older_.reads_whole_lines() || (framed_in_use() && framed_.reads_whole_lines());
     }
+    bool pending() const noexcept override { return older_.pending() || framed_.pending(); }
     void settle(std::string_view piece, size_t first_line) noexcept override {
         older_.settle(piece, first_line);
         framed_.settle(piece, first_line);
@@ -71,6 +72,7 @@ class CASSCFReading final : public ParserReading {
 public:
     void read(parsers::LineCursor& lines) override { reading_.read(lines); }
     bool reads_whole_lines() const noexcept override { return reading_.reads_whole_lines(); }
+    bool pending() const noexcept override { return reading_.pending(); }
     void settle(std::string_view piece, size_t first_line) noexcept override { reading_.settle(piece, first_line); }
     void finish() override { output_ = std::move(reading_).finish(); }
     uint32_t add_rows(std::string_view file, Tables& tables) const override {

@@ -22,7 +22,9 @@ public:
     virtual void read(parsers::LineCursor& lines) = 0;
     // Whether the next line is read whole, not only looked at for a heading.
     virtual bool reads_whole_lines() const noexcept = 0;
-    // Failures it keeps take their line from `piece` while it is there (core::Location::settle).
+    // Whether a failure it keeps still points into the lines it was given; they take their line from
+    // `piece`, whose first line is `first_line`, while it is there (core::Location::settle).
+    virtual bool pending() const noexcept = 0;
     virtual void settle(std::string_view piece, size_t first_line) noexcept = 0;
     // The file has ended; a failure of its content is thrown.
     virtual void finish() = 0;

@@ -35,11 +35,12 @@ std::string no_section_message() {
     return "the file holds neither \"" + std::string(kSOCSection) + "\" nor \"" + std::string(kComposition) + "\"";
 }
 
-// The file at a path, a piece at a time.
-class FileSource final : public ByteSource {
+// The file at a path, a piece at a time; its lines are counted again from the file where asked for.
+class FileSource final : public ByteSource, public LineCounter {
 public:
     explicit FileSource(core::InputFile& file) noexcept : file_(file) {}
     size_t read(char* into, size_t most) override { return file_.read_some(into, most); }
+    size_t newlines(uint64_t from, uint64_t to) override { return file_.newlines_between(from, to); }
 
 private:
     core::InputFile& file_;
@@ -50,10 +51,11 @@ private:
 class FileReading {
 public:
     FileReading(const FileToRead& file, Kind kind) : file_(file), kind_(kind), entries_(entries_for(kind)),
-                                                     targets_(targets_of(entries_)), scan_(targets_) {}
-    // Reads the file's bytes from `source`. A failure to read them is thrown: a read failure
+                                                     targets_(targets_of(entries_)) {}
+    // Reads the file's bytes from `source`; `counter` counts lines again where a number is asked for
+    // (none: they are counted as they go). A failure to read them is thrown: a read failure
     // (CheckFailure), std::bad_alloc, ContentFailure.
-    void read(ByteSource& source, core::Text& buffer, size_t window);
+    void read(ByteSource& source, LineCounter* counter, core::Text& buffer, size_t window);
     // Adds the file's rows, its files row last; whether one is a failure row. `read_failure`: why
     // its bytes could not be read, which every parser that runs then reports.
     bool add_rows(const std::optional<Failure>& read_failure, std::optional<FileStamp> found, Tables& tables);
@@ -81,7 +83,7 @@ private:
     Kind kind_;
     std::vector<Entry> entries_;
     std::vector<ScanTarget> targets_;
-    FileScan scan_;
+    std::optional<FileScan> scan_;  // of the bytes read
 };
 
 std::vector<FileReading::Entry> FileReading::entries_for(Kind kind) {
@@ -107,7 +109,7 @@ template <typename Step, typename Settle>
 void FileReading::run(Entry& entry, Step&& step, Settle&& settle) {
     try {
         step();
-        settle(*entry.reading);
+        if (entry.reading->pending()) settle(*entry.reading);
         return;
     } catch (CheckFailure& failure) {
         settle(failure.location());
@@ -127,21 +129,27 @@ bool FileReading::reads_whole_lines() const noexcept {
     return false;
 }
 
-void FileReading::read(ByteSource& source, core::Text& buffer, size_t window_size) {
-    Window window(source, scan_, window_size, buffer);
+void FileReading::read(ByteSource& source, LineCounter* counter, core::Text& buffer, size_t window_size) {
+    FileScan& scan = scan_.emplace(targets_, counter);
+    Window window(source, scan, window_size, buffer);
     std::vector<core::TextHits> hits;
     while (std::optional<LinePiece> piece = window.next(reads_whole_lines(), hits)) {
         // A file that is no UTF-8 fails as a whole: its readings are over.
-        if (scan_.invalid_utf8()) {
+        if (scan.invalid_utf8()) {
             for (Entry& entry : entries_) entry.reading.reset();
             continue;
         }
+        // The piece's first line, counted only where a failure's place is taken from the piece.
+        std::optional<size_t> first_line;
+        auto settle = [&](auto& place) {
+            if (!first_line) first_line = scan.line_at(piece->at);
+            place.settle(piece->text, *first_line);
+        };
         for (Entry& entry : entries_) {
             if (!entry.reading) continue;
             parsers::LineCursor lines = piece->stand_in ? parsers::LineCursor(piece->text)
                                                         : parsers::LineCursor(piece->text, std::span(std::as_const(hits)));
-            run(entry, [&] { entry.reading->read(lines); },
-                [&](auto& place) { place.settle(piece->text, piece->first_line); });
+            run(entry, [&] { entry.reading->read(lines); }, settle);
         }
     }
     for (Entry& entry : entries_) {
@@ -162,14 +170,14 @@ bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::opti
         row.mtime_ns = stamp->mtime_ns;
     }
     if (file_.compression) row.compression = *file_.compression;
-    if (!read_failure) row.program_version = scan_.program_version();
+    if (!read_failure) row.program_version = scan_->program_version();
     std::string parsers_ran;
     bool any_ran = false;
     for (Entry& entry : entries_) {
         const Parser& parser = kParsers[entry.parser];
         // An unreadable file goes to the first parser, whose failure then says why.
         size_t index = static_cast<size_t>(&entry - entries_.data());
-        bool runs = kind_ != Kind::Auto || (read_failure ? index == 0 : scan_.holds(index));
+        bool runs = kind_ != Kind::Auto || (read_failure ? index == 0 : scan_->holds(index));
         if (!runs) continue;
         any_ran = true;
         // A parser runs unless the name stops it, as the module's argument check stops the call.
@@ -180,7 +188,7 @@ bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::opti
             failure = Failure{"UnicodeEncodeError", *file_.unencodable, std::nullopt};
         } else if (read_failure) {
             failure = read_failure;
-        } else if (const std::optional<core::Location>& where = scan_.invalid_utf8()) {
+        } else if (const std::optional<core::Location>& where = scan_->invalid_utf8()) {
             failure = Failure{"PanicException", core::not_utf8_message(), where->note(file_.path)};
         }
         if (!failure) {
@@ -241,9 +249,9 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& bu
     try {
         if (const auto* given = std::get_if<Given>(&file.content)) {
             MemorySource source(given->bytes);
-            reading.read(source, buffer, window);
+            reading.read(source, &source, buffer, window);
         } else if (const auto* streamed = std::get_if<Streamed>(&file.content)) {
-            reading.read(*streamed->source, buffer, window);
+            reading.read(*streamed->source, nullptr, buffer, window);
         } else {
             std::optional<std::string_view> irregular = irregular_file_at(file.path);
             if (!irregular) {
@@ -253,7 +261,7 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& bu
                 irregular = status.irregular;
                 found = status.stamp;
                 FileSource source(input);
-                if (!irregular) reading.read(source, buffer, window);
+                if (!irregular) reading.read(source, &source, buffer, window);
             }
             if (irregular) {
                 std::string message = "not a regular file: " + std::string(*irregular);

@@ -31,29 +31,25 @@ static_assert(within_reach(parsers::headings::kSOCAny, parsers::headings::kSOCCo
               within_reach(std::span(&parsers::headings::kComposition, 1), parsers::headings::kComposition) &&
               kProgramVersion.size() <= kReach);
 
-// The places of one block of `Width` bytes at `at` where a needle may start: its first and last
-// bytes are in place.
+// Compares the first and last bytes of each needle with those of the places of the block at
+// `at`: the lanes where a needle may start, of any needle.
 template <size_t Width, size_t N>
-[[gnu::always_inline]] inline std::array<ByteVector<Width>, N> candidates(
-    const char* text, size_t at, ByteVector<Width> block, const std::array<std::string_view, N>& needles,
-    const std::array<ByteVector<Width>, N>& first, const std::array<ByteVector<Width>, N>& last, ByteVector<Width>& any) {
-    std::array<ByteVector<Width>, N> masks;
-    for (size_t n = 0; n < N; ++n) {
-        masks[n] = (block == first[n]) & (core::load_bytes<Width>(text + at + needles[n].size() - 1) == last[n]);
-        any |= masks[n];
-    }
-    return masks;
+[[gnu::always_inline]] inline ByteVector<Width> candidates(const char* text, size_t at, ByteVector<Width> block,
+                                                            const std::array<ByteVector<Width>, N>& first,
+                                                            const std::array<ByteVector<Width>, N>& last,
+                                                            const std::array<size_t, N>& last_at) {
+    ByteVector<Width> any{};
+    for (size_t n = 0; n < N; ++n) any |= (block == first[n]) & (core::load_bytes<Width>(text + at + last_at[n]) == last[n]);
+    return any;
 }
 
+// The needles that start in the block at `at`, looked at one place at a time.
 template <size_t Width, size_t N>
-[[gnu::always_inline]] inline void add_hits(const char* text, size_t at, const std::array<ByteVector<Width>, N>& masks,
-                                            const std::array<std::string_view, N>& needles,
-                                            std::array<std::vector<size_t>*, N> hits) {
+[[gnu::noinline]] void add_hits(const char* text, size_t at, const std::array<std::string_view, N>& needles,
+                                std::array<std::vector<size_t>*, N> hits) {
     for (size_t n = 0; n < N; ++n) {
         for (size_t i = 0; i < Width; ++i) {
-            if (masks[n][i] && std::memcmp(text + at + i, needles[n].data(), needles[n].size()) == 0) {
-                hits[n]->push_back(at + i);
-            }
+            if (std::memcmp(text + at + i, needles[n].data(), needles[n].size()) == 0) hits[n]->push_back(at + i);
         }
     }
 }
@@ -62,7 +58,7 @@ template <size_t Width, size_t N>
 // into `bytes`, two blocks of `Width` bytes a step: the first and last bytes of each needle are
 // compared before the whole, newlines counted lane by lane, high bits gathered for the UTF-8 check.
 // Returns where it stopped.
-template <size_t Width, size_t N>
+template <size_t Width, size_t N, bool CountLines>
 [[gnu::always_inline]] inline size_t scan_vectors_by(std::string_view bytes, size_t start, size_t end,
                                                      const std::array<std::string_view, N>& needles,
                                                      std::array<std::vector<size_t>*, N> hits, bool& high,
@@ -71,10 +67,12 @@ template <size_t Width, size_t N>
     const char* text = bytes.data();
     size_t reach = 0;
     std::array<ByteVector<Width>, N> first, last;
+    std::array<size_t, N> last_at;
     for (size_t n = 0; n < N; ++n) {
         first[n] = splat<Width>(needles[n].front());
         last[n] = splat<Width>(needles[n].back());
-        reach = std::max(reach, needles[n].size() - 1);
+        last_at[n] = needles[n].size() - 1;
+        reach = std::max(reach, last_at[n]);
     }
     const ByteVector<Width> newline = splat<Width>('\n');
     ByteVector<Width> highs{}, counts{};
@@ -90,17 +88,26 @@ template <size_t Width, size_t N>
     for (; at + 2 * Width <= end && at + 2 * Width + reach <= bytes.size(); at += 2 * Width) {
         ByteVector<Width> one = load_bytes<Width>(text + at), two = load_bytes<Width>(text + at + Width);
         highs |= one | two;
-        counts -= (one == newline);  // a lane of a match is -1
-        counts -= (two == newline);
-        // A lane counts up to 127 newlines.
-        if (++counted == 63) flush_counts();
-        ByteVector<Width> any{};
-        auto in_one = candidates<Width, N>(text, at, one, needles, first, last, any);
-        auto in_two = candidates<Width, N>(text, at + Width, two, needles, first, last, any);
-        if (core::any_lane<Width>(any)) [[unlikely]] {
-            add_hits<Width, N>(text, at, in_one, needles, hits);
-            add_hits<Width, N>(text, at + Width, in_two, needles, hits);
+        if constexpr (CountLines) {
+            counts -= (one == newline) + (two == newline);  // a lane of a match is -1
+            // A lane counts up to 126 newlines.
+            if (++counted == 63) flush_counts();
         }
+        ByteVector<Width> in_one = candidates<Width, N>(text, at, one, first, last, last_at);
+        ByteVector<Width> in_two = candidates<Width, N>(text, at + Width, two, first, last, last_at);
+        if (core::any_lane<Width>(in_one | in_two)) [[unlikely]] {
+            add_hits<Width, N>(text, at, needles, hits);
+            add_hits<Width, N>(text, at + Width, needles, hits);
+        }
+    }
+    if (at + Width <= end && at + Width + reach <= bytes.size()) {
+        ByteVector<Width> one = load_bytes<Width>(text + at);
+        highs |= one;
+        if constexpr (CountLines) counts -= (one == newline);
+        if (core::any_lane<Width>(candidates<Width, N>(text, at, one, first, last, last_at))) {
+            add_hits<Width, N>(text, at, needles, hits);
+        }
+        at += Width;
     }
     flush_counts();
     high = core::any_lane<Width>(highs < 0);
@@ -108,24 +115,25 @@ template <size_t Width, size_t N>
 }
 
 #ifdef SKAV_WIDE_VECTORS
-template <size_t N>
+template <size_t N, bool CountLines>
 SKAV_WIDE_TARGET size_t scan_vectors_wide(std::string_view bytes, size_t start, size_t end,
                                           const std::array<std::string_view, N>& needles,
                                           std::array<std::vector<size_t>*, N> hits, bool& high, size_t& newlines) {
-    return scan_vectors_by<32, N>(bytes, start, end, needles, hits, high, newlines);
+    return scan_vectors_by<32, N, CountLines>(bytes, start, end, needles, hits, high, newlines);
 }
 #endif
 
-template <size_t N>
+template <size_t N, bool CountLines>
 size_t scan_vectors(std::string_view bytes, size_t start, size_t end, const std::array<std::string_view, N>& needles,
                     std::array<std::vector<size_t>*, N> hits, bool& high, size_t& newlines) {
 #ifdef SKAV_WIDE_VECTORS
-    if (core::has_wide_vectors()) return scan_vectors_wide<N>(bytes, start, end, needles, hits, high, newlines);
+    if (core::has_wide_vectors()) return scan_vectors_wide<N, CountLines>(bytes, start, end, needles, hits, high, newlines);
 #endif
-    return scan_vectors_by<16, N>(bytes, start, end, needles, hits, high, newlines);
+    return scan_vectors_by<16, N, CountLines>(bytes, start, end, needles, hits, high, newlines);
 }
 
-// The places of [from, end) that the vectors left, one at a time.
+// The places of [from, end) that the vectors left, one at a time (counting newlines too, which is
+// harmless where they are not counted).
 bool scan_rest(std::string_view bytes, size_t from, size_t end, std::span<const std::string_view> needles,
                std::span<std::vector<size_t>* const> hits, size_t& newlines) {
     bool high = false;
@@ -133,7 +141,7 @@ bool scan_rest(std::string_view bytes, size_t from, size_t end, std::span<const 
         high = high || static_cast<unsigned char>(bytes[at]) >= 0x80;
         newlines += bytes[at] == '\n';
         for (size_t n = 0; n < needles.size(); ++n) {
-            if (bytes.substr(at, needles[n].size()) == needles[n]) hits[n]->push_back(at);
+            if (bytes[at] == needles[n].front() && bytes.substr(at, needles[n].size()) == needles[n]) hits[n]->push_back(at);
         }
     }
     return high;
@@ -170,30 +178,32 @@ using Needles = std::array<std::string_view, kMostTargets + 1>;
 using Hits = std::array<std::vector<size_t>*, kMostTargets + 1>;
 
 // The vector scan for the first N of the needles.
-template <size_t N>
+template <size_t N, bool CountLines>
 size_t scan_vectors_for(std::string_view bytes, size_t start, size_t end, const Needles& needles, const Hits& hits,
                         bool& high, size_t& newlines) {
     std::array<std::string_view, N> some;
     std::array<std::vector<size_t>*, N> into;
     std::copy_n(needles.begin(), N, some.begin());
     std::copy_n(hits.begin(), N, into.begin());
-    return scan_vectors<N>(bytes, start, end, some, into, high, newlines);
+    return scan_vectors<N, CountLines>(bytes, start, end, some, into, high, newlines);
 }
 
+template <bool CountLines>
 size_t scan_vectors_for(size_t count, std::string_view bytes, size_t start, size_t end, const Needles& needles,
                         const Hits& hits, bool& high, size_t& newlines) {
     static_assert(kMostTargets + 1 == 3);
     switch (count) {
-        case 0: return scan_vectors_for<0>(bytes, start, end, needles, hits, high, newlines);
-        case 1: return scan_vectors_for<1>(bytes, start, end, needles, hits, high, newlines);
-        case 2: return scan_vectors_for<2>(bytes, start, end, needles, hits, high, newlines);
-        default: return scan_vectors_for<3>(bytes, start, end, needles, hits, high, newlines);
+        case 0: return scan_vectors_for<0, CountLines>(bytes, start, end, needles, hits, high, newlines);
+        case 1: return scan_vectors_for<1, CountLines>(bytes, start, end, needles, hits, high, newlines);
+        case 2: return scan_vectors_for<2, CountLines>(bytes, start, end, needles, hits, high, newlines);
+        default: return scan_vectors_for<3, CountLines>(bytes, start, end, needles, hits, high, newlines);
     }
 }
 
 }  // namespace
 
-FileScan::FileScan(std::span<const ScanTarget> targets) : targets_(targets.begin(), targets.end()) {
+FileScan::FileScan(std::span<const ScanTarget> targets, LineCounter* counter)
+    : targets_(targets.begin(), targets.end()), counter_(counter) {
     for (size_t t = 0; t < targets_.size(); ++t) {
         auto known = std::find(needles_.begin(), needles_.end(), targets_[t].needle);
         needle_of_[t] = static_cast<size_t>(known - needles_.begin());
@@ -201,7 +211,23 @@ FileScan::FileScan(std::span<const ScanTarget> targets) : targets_(targets.begin
     }
 }
 
-void FileScan::scan(std::string_view bytes, size_t from, size_t to, Found& found) {
+size_t FileScan::line_at(uint64_t offset) {
+    if (!counter_) return 1 + (offset == piece_ ? piece_newlines_ : newlines_);
+    if (offset >= counted_to_) {
+        newlines_ += counter_->newlines(counted_to_, offset);
+        counted_to_ = offset;
+        return newlines_ + 1;
+    }
+    return newlines_ - counter_->newlines(offset, counted_to_) + 1;
+}
+
+void FileScan::scan(std::string_view bytes, uint64_t at, size_t from, size_t to, Found& found) {
+    if (counter_) return scan_by<false>(bytes, at, from, to, found);
+    scan_by<true>(bytes, at, from, to, found);
+}
+
+template <bool CountLines>
+void FileScan::scan_by(std::string_view bytes, uint64_t at, size_t from, size_t to, Found& found) {
     Needles needles{};
     Hits hits{};
     size_t count = 0;
@@ -215,23 +241,24 @@ void FileScan::scan(std::string_view bytes, size_t from, size_t to, Found& found
         hits[count++] = &found.hits[kMostTargets];
     }
     for (size_t start = from; start < to;) {
-        size_t end = stretch_end(bytes, start, to), newlines = found.newlines;
+        size_t end = stretch_end(bytes, start, to);
         bool high = false;
-        size_t rest = scan_vectors_for(count, bytes, start, end, needles, hits, high, found.newlines);
+        size_t rest = scan_vectors_for<CountLines>(count, bytes, start, end, needles, hits, high, found.newlines);
         high = scan_rest(bytes, rest, end, std::span(needles).first(count), std::span(hits).first(count),
                          found.newlines) || high;
         // Text that is all ASCII is UTF-8; other text gets the whole check.
-        if (high && !invalid_utf8_) check_utf8(bytes, start, end, newlines);
+        if (high && !invalid_utf8_) check_utf8(bytes, at, start, end);
         start = end;
     }
 }
 
-void FileScan::check_utf8(std::string_view bytes, size_t from, size_t to, size_t newlines_before) {
+void FileScan::check_utf8(std::string_view bytes, uint64_t at, size_t from, size_t to) {
     size_t bad = core::first_invalid_utf8(bytes.substr(from, to - from));
     if (bad == std::string_view::npos) return;
-    size_t newlines = newlines_ + newlines_before +
-                      static_cast<size_t>(std::count(bytes.begin() + from, bytes.begin() + from + bad, '\n'));
-    invalid_utf8_ = core::Location::invalid_utf8_at(offset_ + from + bad, newlines + 1);
+    // Counting as it goes, the newlines before `bytes` are those counted: it is scanned before they are added.
+    size_t line = counter_ ? line_at(at) : newlines_ + 1;
+    line += static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + from + bad, '\n'));
+    invalid_utf8_ = core::Location::invalid_utf8_at(at + from + bad, line);
 }
 
 void FileScan::note_headings(std::string_view bytes, const Found& found) {
@@ -249,7 +276,9 @@ void FileScan::note_headings(std::string_view bytes, const Found& found) {
 
 void FileScan::scan_lines(std::string_view lines, std::vector<core::TextHits>& hits) {
     Found found;
-    scan(lines, 0, lines.size(), found);
+    piece_ = offset_;
+    piece_newlines_ = newlines_;
+    scan(lines, offset_, 0, lines.size(), found);
     note_headings(lines, found);
     hits.resize(needles_.size());
     for (size_t n = 0; n < needles_.size(); ++n) hits[n] = {needles_[n], std::move(found.hits[n])};
@@ -259,8 +288,11 @@ void FileScan::scan_lines(std::string_view lines, std::vector<core::TextHits>& h
         std::optional<std::string_view> field = first_field(lines.substr(words.front() + kProgramVersion.size()));
         if (field) version_ = std::string(*field);
     }
-    newlines_ += found.newlines;
     offset_ += lines.size();
+    if (!counter_) {
+        newlines_ += found.newlines;
+        counted_to_ = offset_;
+    }
 }
 
 size_t FileScan::scan_line_part(std::string_view part, size_t from, bool line_ends) {
@@ -268,9 +300,9 @@ size_t FileScan::scan_line_part(std::string_view part, size_t from, bool line_en
     if (!line_ends) to = to > kReach ? before_cut_character(part, from, to - kReach) : from;
     to = std::max(from, to);
     Found found;
-    scan(part, from, to, found);
-    note_headings(part, found);
     size_t start = offset_;  // of `from`, in the file
+    scan(part, start - from, from, to, found);
+    note_headings(part, found);
     const std::vector<size_t>& words = found.hits[kMostTargets];
     if (!version_found_ && !words.empty()) {
         version_found_ = true;
@@ -293,9 +325,11 @@ void FileScan::end_line_part(bool newline) {
     }
     if (version_capture_ && !version_capture_->field().empty()) version_ = version_capture_->field();
     version_capture_.reset();
-    if (newline) {
+    if (!newline) return;
+    ++offset_;
+    if (!counter_) {
         ++newlines_;
-        ++offset_;
+        counted_to_ = offset_;
     }
 }
 

@@ -29,12 +29,23 @@ struct ScanTarget {
 // The most targets a scan looks for at once, beside the program's version.
 inline constexpr size_t kMostTargets = 2;
 
+// Counts the newlines of a file's bytes again, for the line numbers that a reading asks for after
+// the bytes went by: a source that can give its bytes again spares the scan counting them all.
+class LineCounter {
+public:
+    virtual ~LineCounter() = default;
+    // The newlines among the file's bytes [from, to). A failure to read them again is thrown.
+    virtual size_t newlines(uint64_t from, uint64_t to) = 0;
+};
+
 class FileScan {
 public:
     // The bytes that a heading holds before its needle, at most: a line scanned in parts keeps them.
     static constexpr size_t kBefore = 16;
 
-    explicit FileScan(std::span<const ScanTarget> targets);
+    // `counter`: counts newlines when a line's number is asked for; without one, the scan counts
+    // them as it goes.
+    FileScan(std::span<const ScanTarget> targets, LineCounter* counter);
 
     // Scans `lines`, the next whole lines of the file (the last one ends in "\n", unless it is the
     // file's last). `hits` get the places where each needle stands, from the start of `lines`.
@@ -47,8 +58,13 @@ public:
     // The line scanned in parts has ended, with a newline unless the file ends there.
     void end_line_part(bool newline);
 
-    // The number of the line that the next bytes start or go on (1-based).
-    size_t line() const noexcept { return newlines_ + 1; }
+    // The file offset of the next byte to scan.
+    uint64_t offset() const noexcept { return offset_; }
+    // Whether it counts newlines as it goes: each piece's lines are then known as it is scanned.
+    bool counts_as_it_goes() const noexcept { return counter_ == nullptr; }
+    // The number (from 1) of the line that starts at `offset`: the start of a piece of lines handed
+    // over, of the next bytes, or (with a counter) any place before them.
+    size_t line_at(uint64_t offset);
     // Whether the file holds one of the headings of the target.
     bool holds(size_t target) const noexcept { return holds_[target]; }
     // Where the first byte that is not UTF-8 stands, if one has been scanned.
@@ -63,16 +79,23 @@ private:
         size_t newlines = 0;
     };
 
-    // Scans bytes [from, to) of `bytes`, each needle looked for where it fits into `bytes`.
-    void scan(std::string_view bytes, size_t from, size_t to, Found& found);
-    void check_utf8(std::string_view bytes, size_t from, size_t to, size_t newlines_before);
+    // Scans bytes [from, to) of `bytes`, which starts at the file's offset `at`, each needle looked
+    // for where it fits into `bytes`.
+    void scan(std::string_view bytes, uint64_t at, size_t from, size_t to, Found& found);
+    template <bool CountLines>
+    void scan_by(std::string_view bytes, uint64_t at, size_t from, size_t to, Found& found);
+    void check_utf8(std::string_view bytes, uint64_t at, size_t from, size_t to);
     void note_headings(std::string_view bytes, const Found& found);
 
     std::vector<ScanTarget> targets_;
     std::vector<std::string_view> needles_;  // each once
     std::array<size_t, kMostTargets> needle_of_{};  // of each target
-    size_t newlines_ = 0;
-    size_t offset_ = 0;  // of the next byte to scan, in the file
+    LineCounter* counter_;
+    uint64_t offset_ = 0;      // of the next byte to scan, in the file
+    size_t newlines_ = 0;      // before counted_to_
+    uint64_t counted_to_ = 0;
+    uint64_t piece_ = 0;       // where the last piece scanned starts
+    size_t piece_newlines_ = 0;  // before it (counting as it goes)
     std::array<bool, kMostTargets> holds_{};
     std::optional<core::Location> invalid_utf8_;
     std::optional<std::string> version_;

@@ -26,6 +26,11 @@ size_t MemorySource::read(char* into, size_t most) {
     return n;
 }
 
+size_t MemorySource::newlines(uint64_t from, uint64_t to) {
+    return static_cast<size_t>(std::count(bytes_.begin() + static_cast<ptrdiff_t>(from),
+                                          bytes_.begin() + static_cast<ptrdiff_t>(to), '\n'));
+}
+
 Window::Window(ByteSource& source, FileScan& scan, size_t window, core::Text& buffer)
     : source_(source), scan_(scan), window_(std::max<size_t>(window, 1)), piece_(std::min(window_, kPiece)),
       buffer_(buffer) {
@@ -52,6 +57,7 @@ std::optional<LinePiece> Window::next(bool whole, std::vector<core::TextHits>& h
         // Longer than the window and looked at for headings only: it passes a part at a time.
         if (!whole && held > window_) {
             long_line_.emplace();
+            long_line_at_ = scan_.offset();
             scanned_ = 0;
             continue;
         }
@@ -77,7 +83,7 @@ bool Window::read_more() {
 
 std::optional<LinePiece> Window::lines_up_to(size_t end, std::vector<core::TextHits>& hits) {
     std::string_view lines = buffer_.view().substr(begin_, end - begin_);
-    size_t first_line = scan_.line();
+    uint64_t at = scan_.offset();
     scan_.scan_lines(lines, hits);
     begin_ = end;
     searched_ = 0;
@@ -85,10 +91,11 @@ std::optional<LinePiece> Window::lines_up_to(size_t end, std::vector<core::TextH
     bool newline = lines.back() == '\n';
     std::string_view last = lines.substr(0, lines.size() - (newline ? 1 : 0));
     if (const char* before = last_newline(last.data(), last.size())) last.remove_prefix(static_cast<size_t>(before - last.data()) + 1);
+    last_line_at_ = at + static_cast<uint64_t>(last.data() - lines.data());
     if (newline && !last.empty() && last.back() == '\r') last.remove_suffix(1);
-    last_line_ = scan_.line() - (newline ? 1 : 0);
+    if (scan_.counts_as_it_goes()) last_line_ = scan_.line_at(scan_.offset()) - (newline ? 1 : 0);
     last_line_text_ = last.substr(0, kLastLineKept);
-    return LinePiece{lines, first_line, false};
+    return LinePiece{lines, at, false};
 }
 
 std::optional<LinePiece> Window::go_on_with_long_line() {
@@ -105,19 +112,19 @@ std::optional<LinePiece> Window::go_on_with_long_line() {
         return std::nullopt;
     }
     if (newline) part = part.substr(0, static_cast<size_t>(newline - data) - begin_);
-    size_t line = scan_.line();
     scan_.scan_line_part(part, scanned_, true);
+    if (scan_.counts_as_it_goes()) last_line_ = scan_.line_at(scan_.offset());
     long_line_->feed(part.substr(scanned_));
     stand_in_ = long_line_->end(newline != nullptr);
     scan_.end_line_part(newline != nullptr);
     long_line_.reset();
     begin_ += part.size() + (newline ? 1 : 0);
     searched_ = 0;
-    last_line_ = line;
+    last_line_at_ = long_line_at_;
     last_line_text_ = stand_in_;
     // A stand-in is its text's one line, kept as it is: an empty one needs its newline.
     if (stand_in_.empty()) stand_in_.push_back('\n');
-    return LinePiece{stand_in_, line, true};
+    return LinePiece{stand_in_, long_line_at_, true};
 }
 
 }  // namespace columns

@@ -31,20 +31,21 @@ public:
 };
 
 // Bytes held in memory by the caller.
-class MemorySource final : public ByteSource {
+class MemorySource final : public ByteSource, public LineCounter {
 public:
-    explicit MemorySource(std::string_view bytes) noexcept : rest_(bytes) {}
+    explicit MemorySource(std::string_view bytes) noexcept : bytes_(bytes), rest_(bytes) {}
     size_t read(char* into, size_t most) override;
+    size_t newlines(uint64_t from, uint64_t to) override;
 
 private:
-    std::string_view rest_;
+    std::string_view bytes_, rest_;
 };
 
 // Whole lines of the file, or the stand-in of one long line.
 struct LinePiece {
     std::string_view text;
-    size_t first_line;           // the number of its first line, from 1
-    bool stand_in;               // a long line's stand-in: the scan found nothing in it to hand on
+    uint64_t at;    // where its first line starts in the file (its number: FileScan::line_at)
+    bool stand_in;  // a long line's stand-in: the scan found nothing in it to hand on
 };
 
 class Window {
@@ -57,7 +58,7 @@ public:
     // is held whole if `whole` or it fits into the window; `hits` get the scan's hits in the piece.
     std::optional<LinePiece> next(bool whole, std::vector<core::TextHits>& hits);
     // The file's last line: its number and text, once the end has come.
-    size_t last_line() const noexcept { return last_line_; }
+    size_t last_line() { return scan_.counts_as_it_goes() ? last_line_ : scan_.line_at(last_line_at_); }
     std::string_view last_line_text() const noexcept { return last_line_text_; }
 
 private:
@@ -75,9 +76,11 @@ private:
     size_t searched_ = 0;          // bytes from begin_ known to hold no newline
     bool ended_ = false;           // the source has no more bytes
     std::optional<LineProbe> long_line_;
+    uint64_t long_line_at_ = 0;    // where it starts in the file
     size_t scanned_ = 0;           // of the long line: bytes from begin_ scanned
     std::string stand_in_;
-    size_t last_line_ = 0;
+    size_t last_line_ = 0;         // its number, where the scan counts lines as it goes
+    uint64_t last_line_at_ = 0;    // where it starts in the file
     std::string last_line_text_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +87,22 @@ size_t InputFile::read_some(char* into, size_t most) {
         if (n >= 0) return static_cast<size_t>(n);
         if (errno != EINTR) fail_read(os_error_text(errno));
     }
+}
+
+size_t InputFile::newlines_between(uint64_t from, uint64_t to) {
+    constexpr size_t kPiece = size_t{1} << 20;
+    std::unique_ptr<char[]> piece(new char[kPiece]);
+    size_t newlines = 0;
+    while (from < to) {
+        ssize_t n = ::pread(fd_, piece.get(), static_cast<size_t>(std::min<uint64_t>(kPiece, to - from)),
+                            static_cast<off_t>(from));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail_read(os_error_text(errno));
+        if (n == 0) break;  // the file has shrunk since
+        newlines += static_cast<size_t>(std::count(piece.get(), piece.get() + n, '\n'));
+        from += static_cast<uint64_t>(n);
+    }
+    return newlines;
 }
 
 std::string not_utf8_message() {

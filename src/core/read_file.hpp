@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,8 @@ public:
     bool read_more_into(Text& text, size_t most);
     // Up to `most` bytes into `into`; 0 at the end of the file.
     size_t read_some(char* into, size_t most);
+    // The newlines among the file's bytes [from, to), read again (wherever the file stands).
+    size_t newlines_between(uint64_t from, uint64_t to);
 
 private:
     int fd_;

@@ -144,6 +144,7 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
                 state_ = State::OccupationRow;
             } else {
                 skip_orbitals(token, line);
+                number_line_ = core::Location();
                 state_ = State::Divider;
             }
             return;
@@ -153,6 +154,8 @@ void OrbitalAssembler::add(Token token, std::string_view line) {
             } else {
                 skip_orbitals(token, line);
             }
+            // Only the orbitals' failures name the number and energy rows: their places go.
+            number_line_ = energy_line_ = core::Location();
             state_ = State::Divider;
             return;
         case State::Divider:
@@ -226,6 +229,11 @@ void OrbitalAssembler::hold_back(std::string message, const core::Location& line
     held_back_ = core::HeldFailure{std::move(message), line, at};
 }
 
+bool OrbitalAssembler::pending() const noexcept {
+    return number_line_.pending() || energy_line_.pending() || (section_rule_line_ && section_rule_line_->pending()) ||
+           (held_back_ && held_back_->location.pending());
+}
+
 void OrbitalAssembler::settle(std::string_view piece, size_t first_line) noexcept {
     number_line_.settle(piece, first_line);
     energy_line_.settle(piece, first_line);
@@ -268,11 +276,7 @@ void CompositionReading::read(LineCursor& lines) {
             case Step::SkippedLine:
                 if (!lines.next()) return;
                 step_ = Step::Table;
-                if (alongside_) {
-                    any_width_.emplace();
-                } else {
-                    table_start_ = lines;
-                }
+                if (!keeps_lines_) table_start_ = lines;
                 break;
             case Step::Table: {
                 std::optional<std::string_view> line = table_.next(lines);
@@ -299,10 +303,12 @@ void CompositionReading::add_table_line(std::string_view line) {
             failure_.emplace(std::move(caught));
         }
     }
-    // The section rule ends the reading of any width, and is no line of its table.
-    if (any_width_ && !starts_with_section_rule(line) && !any_width_->add(line)) any_width_.reset();
-    // The table is read again later, or neither reading is left to take its lines.
-    if (failure_ && !any_width_) step_ = Step::Ended;
+    // The section rule is no line of the table of any width.
+    if (keeps_lines_) {
+        if (!starts_with_section_rule(line)) kept_lines_.append(line).push_back('\n');
+    } else if (failure_) {
+        step_ = Step::Ended;  // the table is read again where it starts
+    }
 }
 
 void CompositionReading::settle(std::string_view piece, size_t first_line) noexcept {
@@ -322,9 +328,8 @@ std::optional<CASSCFOutput> CompositionReading::finish() && {
         }
     }
     // Blocks of five or six columns do not read the table: blocks of any width may.
-    std::optional<std::vector<Orbital>> orbitals;
-    if (any_width_) orbitals = std::move(*any_width_).finish();
-    if (table_start_) orbitals = read_blocks_of_any_width(*table_start_);
+    std::optional<std::vector<Orbital>> orbitals =
+        table_start_ ? read_blocks_of_any_width(*table_start_) : read_kept_lines_of_any_width(kept_lines_);
     if (orbitals) return CASSCFOutput{std::move(*orbitals)};
     failure_->report();
     throw std::move(*failure_);

@@ -49,7 +49,9 @@ public:
     // Blocks whose energy or occupation row was another kind of line: they have no orbitals.
     // The fuzz oracle that compares the two readings of a table asks for it.
     size_t blocks_without_orbitals() const noexcept { return blocks_without_orbitals_; }
-    // The lines it keeps for its failures take their place from `piece` while it is there.
+    // Whether a line it keeps for its failures still points into the lines it was given; they take
+    // their place from `piece` while it is there.
+    bool pending() const noexcept;
     void settle(std::string_view piece, size_t first_line) noexcept;
 
 private:
@@ -122,20 +124,25 @@ void scan_composition_section(LineCursor lines, OrbitalAssembler& assembler);
 // rule not part of it; none when the table is not of that form.
 std::optional<std::vector<records::casscf::Orbital>> read_blocks_of_any_width(LineCursor lines);
 
+// The same for the lines of a table kept as a text, each ending in "\n".
+std::optional<std::vector<records::casscf::Orbital>> read_kept_lines_of_any_width(std::string_view kept);
+
 // Reads the first composition section as far as the lines it is given go: the whole text at
 // once, or a piece of whole lines at a time. Its table is read as blocks of five or six columns
 // and, where that fails, as blocks of any width.
 class CompositionReading {
 public:
-    // `alongside`: both readings take each line of the table as it comes, for lines that do not
-    // stay; otherwise the table is read again where the first reading fails. `common`: a text that
-    // the heading holds once, looked for to find it.
-    CompositionReading(bool alongside, std::string_view common) noexcept : alongside_(alongside), common_(common) {}
+    // `keeps_lines`: the table's lines are kept as they pass, for lines that do not stay, to be read
+    // again where the first reading fails; otherwise they are read again from where the table starts.
+    // `common`: a text that the heading holds once, looked for to find it.
+    CompositionReading(bool keeps_lines, std::string_view common) noexcept : keeps_lines_(keeps_lines), common_(common) {}
     // Takes lines until they run out or the table has ended.
     void read(LineCursor& lines);
     // Whether the next line is read whole: it is a line of the table.
     bool reads_whole_lines() const noexcept { return step_ == Step::Table; }
-    // Failures kept take their line from `piece` while it is there.
+    // Whether a failure kept still points into the lines it was given; they take their line from
+    // `piece` while it is there.
+    bool pending() const noexcept { return assembler_.pending() || (failure_ && failure_->location().pending()); }
     void settle(std::string_view piece, size_t first_line) noexcept;
     // At the end of the text: no record without a composition heading; raises the failure of the
     // table where neither reading reads it.
@@ -147,14 +154,14 @@ private:
 
     void add_table_line(std::string_view line);
 
-    bool alongside_;
+    bool keeps_lines_;
     std::string_view common_;
     Step step_ = Step::Heading;
     TableLines table_;
     std::optional<LineCursor> table_start_;  // the table's first line, to read it again
     OrbitalAssembler assembler_;
     std::optional<core::CheckFailure> failure_;  // of the first reading, found while the table is read
-    std::optional<AnyWidthReader> any_width_;    // alongside, while the table reads that way
+    std::string kept_lines_;
 };
 
 // Takes the text over and frees it before returning; no record when there is no section.

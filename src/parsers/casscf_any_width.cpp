@@ -105,6 +105,15 @@ std::optional<std::vector<Orbital>> AnyWidthReader::finish() && {
     return std::move(result_);
 }
 
+std::optional<std::vector<Orbital>> read_kept_lines_of_any_width(std::string_view kept) {
+    AnyWidthReader reader;
+    for (size_t end = kept.find('\n'); end != std::string_view::npos; end = kept.find('\n')) {
+        if (!reader.add(kept.substr(0, end))) return std::nullopt;
+        kept.remove_prefix(end + 1);
+    }
+    return std::move(reader).finish();
+}
+
 std::optional<std::vector<Orbital>> read_blocks_of_any_width(LineCursor lines) {
     AnyWidthReader reader;
     TableLines table;

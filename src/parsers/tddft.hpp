@@ -41,6 +41,8 @@ public:
     void add(const SOCMatrixToken& token, std::string_view line);
     // The section's matrix; raises the held-back number failure, if there is one.
     records::tddft::SOCMatrix finish() &&;
+    // Whether a held-back failure still points into the lines it was given.
+    bool pending() const noexcept { return held_back_ && held_back_->location.pending(); }
     // The held-back failure takes its line from `piece` while it is there (see core::Location::settle).
     void settle(std::string_view piece, size_t first_line) noexcept {
         if (held_back_) held_back_->location.settle(piece, first_line);
@@ -72,7 +74,9 @@ public:
     bool reads_whole_lines() const noexcept { return step_ == Step::Block; }
     // Whether a line was a section heading.
     bool found_section() const noexcept { return found_; }
-    // Failures held back take their line from `piece` while it is there.
+    // Whether a failure held back still points into the lines it was given; they take their line
+    // from `piece` while it is there.
+    bool pending() const noexcept { return section_ && section_->pending(); }
     void settle(std::string_view piece, size_t first_line) noexcept {
         if (section_) section_->settle(piece, first_line);
     }

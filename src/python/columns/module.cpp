@@ -148,8 +148,17 @@ Ref make_content_error(PyObject* module) {
     return type;
 }
 
+// The package's version, compiled in by the wheel's build: looking it up among the installed
+// distributions costs a run a fiftieth of a second.
+#ifdef SKAV_VERSION
+constexpr const char* kVersion = SKAV_VERSION;
+#else
+constexpr const char* kVersion = "unknown";  // a build folder, not installed
+#endif
+
 int exec_columns_module(PyObject* module) noexcept {
     try {
+        check_status(PyModule_AddStringConstant(module, "VERSION", kVersion));
         check_status(PyModule_AddObjectRef(module, "HEADINGS", headings_by_parser().get()));
         check_status(PyModule_AddObjectRef(module, "TABLES", text_tuple(::columns::kTableNames).get()));
         Ref type = make_table_type(module);
