@@ -6,8 +6,8 @@ A run reads only the files that are new or changed (size, mtime_ns, or the readi
 the package's version) and commits every COMMIT_SECONDS and once at the end, each time the rows of
 every file read so far:
 1. the parts staged since the last commit (`.part-*.staged`) are renamed into place; a part that
-   holds rows of files read again (or pruned) is rewritten without them; where more than
-   MOST_SMALL_PARTS parts are small, they are merged into one (compaction.py);
+   holds rows of files read again (or pruned) is rewritten without them; tiny parts, or small
+   ones once there are many, are merged into one (compaction.py);
 2. the manifest is replaced (written, synced, renamed over the old one): the commit point;
 3. the parts it no longer names are removed.
 Whatever moment a run dies, the manifest names the old parts or the new ones; the next run (or any
@@ -41,7 +41,10 @@ STATE = "_skav"  # beside the table folders; readers of a table folder never loo
 MANIFEST = "manifest.parquet"
 EMPTY = "empty"  # the part of every table while the dataset holds no file
 COMMIT_SECONDS = 5.0
-# Small parts, which a commit merges once there are more of them: each reader pays for every file.
+# Each reader pays for every part file, and a part's footer takes a few kB: a commit merges the
+# tiny parts as soon as there are two, and the small ones once there are more than MOST_SMALL_PARTS.
+# Sizes are of a part's files in all tables together; larger parts are never rewritten for this.
+TINY_PART = 1 << 20
 SMALL_PART = 64 << 20
 MOST_SMALL_PARTS = 8
 
@@ -272,10 +275,16 @@ class Committer:
         self.staged, self.removed, self.last = [], set(), time.monotonic()
 
     def compacted(self, parts: list[str], table: pa.Table) -> tuple[list[str], pa.Table]:
-        """Where more than MOST_SMALL_PARTS parts are small, they are merged into one, published, and the
-        files they held moved to it; large parts are never rewritten for this."""
-        small = [part for part in parts if part_size(self.out, part) < SMALL_PART]
-        if len(small) <= MOST_SMALL_PARTS:
+        """Where more than MOST_SMALL_PARTS parts are small, or more than one is tiny, they are merged
+        into one, published, and the files they held moved to it; large parts are never rewritten."""
+        sizes = {part: part_size(self.out, part) for part in parts}
+        small = [part for part in parts if sizes[part] < SMALL_PART]
+        tiny = [part for part in small if sizes[part] < TINY_PART]
+        if len(small) > MOST_SMALL_PARTS:
+            merging = small
+        elif len(tiny) > 1:
+            merging = tiny
+        else:
             return parts, table
         import pyarrow as pa
         import pyarrow.compute as pc
@@ -283,11 +292,11 @@ class Committer:
         from skav_batch.compaction import merge
 
         merged = self.new_part_name()
-        merge(self.out, small, merged)
+        merge(self.out, merging, merged)
         self.publish(merged)
-        moved = pc.is_in(table["part"], value_set=pa.array(small, pa.string()))
+        moved = pc.is_in(table["part"], value_set=pa.array(merging, pa.string()))
         table = table.set_column(1, "part", pc.if_else(moved, pa.scalar(merged), table["part"]))
-        return [part for part in parts if part not in small] + [merged], table
+        return [part for part in parts if part not in merging] + [merged], table
 
     def new_part_name(self) -> str:
         self.made += 1

@@ -20,6 +20,7 @@ from conftest import NAMES
 pq = pytest.importorskip("pyarrow.parquet", reason="the batch extra is not installed (pip install '.[batch]')")
 from skav_batch import read_tables  # noqa: E402
 from skav_batch.cli import main  # noqa: E402
+from skav_batch import dataset  # noqa: E402
 from skav_batch.dataset import MOST_SMALL_PARTS  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -198,13 +199,19 @@ def test_the_same_files_give_the_same_rows_in_the_same_order(tmp_path):
         assert_parts_in_file_order(out)
 
 
-def test_small_parts_are_merged_as_they_accumulate(tmp_path):
+# Parts of a few kB are tiny, merged as soon as there are two; with no part tiny, small ones are
+# merged once there are more than MOST_SMALL_PARTS.
+@pytest.mark.parametrize("tiny_part, most_parts", [(dataset.TINY_PART, 1), (0, MOST_SMALL_PARTS)], ids=["tiny", "small"])
+def test_small_parts_are_merged_as_they_accumulate(tmp_path, monkeypatch, tiny_part, most_parts):
+    monkeypatch.setattr(dataset, "TINY_PART", tiny_part)
     folder, out = tmp_path / "runs", tmp_path / "out"
     folder.mkdir()
+    counts = set()
     for i in range(40):
         write(folder, f"{(i * 37) % 100:02d}-{i}.out", sample(i))
         in_process(folder, out)
-        assert all(len(parts) <= MOST_SMALL_PARTS for parts in parts_of(out).values()), i
+        counts |= {len(parts) for parts in parts_of(out).values()}
+    assert max(counts) == most_parts
     assert rows(out) == fresh(folder, tmp_path)
     assert_parts_in_file_order(out)
     duckdb = pytest.importorskip("duckdb")
@@ -245,7 +252,7 @@ def test_a_kill_while_parts_are_merged_leaves_the_last_commit(tmp_path, seed):
         command.wait()
     assert rows(out) in (before, fresh(folder, tmp_path))  # the last commit, whatever the moment
     assert tables(folder, out).returncode == 0
-    assert rows(out) == fresh(folder, tmp_path) and len(parts_of(out)["files"]) <= MOST_SMALL_PARTS
+    assert rows(out) == fresh(folder, tmp_path) and len(parts_of(out)["files"]) == 1
 
 
 @pytest.mark.parametrize("seed", range(3))

@@ -189,7 +189,12 @@ public:
         rest_ = trim_start(rest_);
         if (rest_.empty()) return std::nullopt;
         size_t end = 1;
-        while (end < rest_.size() && whitespace_length(rest_, end) == 0) ++end;
+        while (end < rest_.size()) {
+            // Printable ASCII is never whitespace: most bytes of a field end the test here.
+            auto byte = static_cast<unsigned char>(rest_[end]);
+            if ((byte <= 0x20 || byte >= 0x80) && whitespace_length(rest_, end) != 0) break;
+            ++end;
+        }
         std::string_view field = rest_.substr(0, end);
         rest_.remove_prefix(end);
         return field;
