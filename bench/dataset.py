@@ -1,6 +1,10 @@
 """Seconds of `skav-rs tables` keeping a dataset, and reading compressed outputs.
 
-Usage: python bench/dataset.py [--parts incremental,dry-run,scale,compressed,window] [--reps R] [--data DIR]
+Usage: python bench/dataset.py [--parts shape,incremental,dry-run,scale,compressed,window] [--reps R] [--data DIR]
+
+- shape: 100 runs, each after 4 new outputs (copies of the samples) are added; then the parts per
+  table (target: at most 16), the seconds to read all six tables with pyarrow and the bytes on
+  disk, against a fresh dataset of the same 400 files (targets: at most 1.5x each).
 
 - incremental: 4,000 outputs (copies of the samples) read into a dataset, then 40 new ones
   added; the second run, over all 4,040, against a fresh run over only the 40 (target: at most 1.5x).
@@ -62,6 +66,44 @@ def copies(folder: Path, count: int, start: int = 0, extra: str = "") -> None:
     folder.mkdir(parents=True, exist_ok=True)
     for i in range(start, start + count):
         (folder / f"run{i:06d}.out").write_text(texts[i % 2] + (texts[1] if i % 3 == 0 else "") + extra)
+
+
+READ_ALL = """
+import statistics, sys, time
+import pyarrow.parquet as pq
+names = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures", "files"]
+times = []
+for _ in range(int(sys.argv[2])):
+    start = time.perf_counter()
+    for name in names:
+        pq.read_table(sys.argv[1] + "/" + name)
+    times.append(time.perf_counter() - start)
+print(statistics.median(times))
+"""
+
+
+def shape(data: Path, reps: int) -> list[str]:
+    work = data / "dataset-shape"
+    shutil.rmtree(work, ignore_errors=True)
+    (work / "runs").mkdir(parents=True)
+    for run in range(100):
+        copies(work / "runs", 4, 4 * run)
+        subprocess.run([*TABLES, str(work / "runs"), "--out", str(work / "grown"), "--no-progress"], check=True,
+                       stderr=subprocess.DEVNULL)
+    subprocess.run([*TABLES, str(work / "runs"), "--out", str(work / "fresh"), "--no-progress"], check=True,
+                   stderr=subprocess.DEVNULL)
+    parts = max(len(list((work / "grown" / name).glob("part-*.parquet"))) for name in batch.SCHEMAS)
+    size = {way: sum(path.stat().st_size for path in (work / way).rglob("*.parquet") if "_skav" not in path.parts)
+            for way in ("grown", "fresh")}
+    read = {way: float(subprocess.run([sys.executable, "-c", READ_ALL, str(work / way), str(reps)], check=True,
+                                      capture_output=True, text=True).stdout) for way in ("grown", "fresh")}
+    shutil.rmtree(work)
+    return [row("shape: 100 runs of 4 new outputs, parts per table", f"{parts}", "", "", "at most 16", parts <= 16),
+            row("shape: the same, reading all tables with pyarrow", f"{read['grown'] * 1e3:.1f} ms",
+                f"{read['fresh'] * 1e3:.1f} ms fresh", f"{read['grown'] / read['fresh']:.2f}x", "at most 1.5x",
+                read["grown"] <= 1.5 * read["fresh"]),
+            row("shape: the same, bytes on disk", f"{size['grown'] / 1e3:,.0f} kB", f"{size['fresh'] / 1e3:,.0f} kB fresh",
+                f"{size['grown'] / size['fresh']:.2f}x", "at most 1.5x", size["grown"] <= 1.5 * size["fresh"])]
 
 
 def incremental(data: Path, reps: int) -> list[str]:
@@ -293,7 +335,8 @@ def row(what: str, measured: str, against: str, ratio: str, target: str, holds: 
     return f"| {what} | {measured} | {against} | {ratio} | {target} | {'yes' if holds else 'no'} |"
 
 
-PARTS = {"incremental": incremental, "dry-run": dry_run, "scale": scale, "compressed": compressed, "window": window}
+PARTS = {"shape": shape, "incremental": incremental, "dry-run": dry_run, "scale": scale, "compressed": compressed,
+         "window": window}
 
 
 def main() -> None:
