@@ -1,82 +1,85 @@
 """Parts merged into one, rows kept in file-path order: the dataset's compaction (dataset.py).
 
 Each part holds its files' rows in file-path order and no file is in two parts, so the merged
-part is the parts' runs of files taken in turn, each part read from front to back a batch at a
-time: memory holds a batch of each part and a row group, never the parts whole.
+part takes, again and again, from the part whose next row has the first file, all its rows
+before the next file of any other part. Each part is read a row group at a time: memory holds a
+row group of each part and one being written, never the parts whole.
 """
 
 from __future__ import annotations
 
-import heapq
 from collections.abc import Iterator
 from typing import TYPE_CHECKING, cast
 
 from skav_batch import _columns
-from skav_batch.parts import ROW_GROUP, PartWriter, part_name
+from skav_batch.parts import PartWriter, part_name
 
 if TYPE_CHECKING:
     from pathlib import Path
 
     import pyarrow as pa
-    import pyarrow.parquet as pq
 
 
 def merge(out: Path, parts: list[str], merged: str) -> None:
     """Stages `merged`, holding the rows of `parts` in file-path order."""
-    import pyarrow.parquet as pq
-
-    files = [cast(list[str], pq.read_table(out / "files" / part_name(part), columns=["file"])["file"].to_pylist())
-             for part in parts]
-    # Each file once, with the number of its part: the order in which the parts' runs of files are taken.
-    order = [index for _, index in heapq.merge(*[[(file, index) for file in names] for index, names in enumerate(files)])]
     writer = PartWriter(str(out), merged)
     for name in _columns.TABLES:
-        for rows in merged_rows(out / name, parts, files, order):
+        for rows in merged_rows([out / name / part_name(part) for part in parts]):
             writer.add_rows(name, rows)
     writer.stage()
 
 
-def rows_per_file(path: Path) -> dict[str, int]:
-    import pyarrow.compute as pc
-    import pyarrow.parquet as pq
-
-    counted = pc.value_counts(pq.read_table(path, columns=["file"])["file"])
-    return dict(zip(cast(list[str], counted.field("values").to_pylist()), cast(list[int], counted.field("counts").to_pylist())))
-
-
-def merged_rows(folder: Path, parts: list[str], files: list[list[str]], order: list[int]) -> Iterator[pa.Table]:
-    """The rows of one table's parts, run after run of files from one part."""
-    import pyarrow.parquet as pq
-
-    readers = [Batches(pq.ParquetFile(folder / part_name(part))) for part in parts]
-    counts = [rows_per_file(folder / part_name(part)) for part in parts]
-    taken = [0] * len(parts)  # files of each part taken so far
-    at = 0
-    while at < len(order):
-        index, run = order[at], 1
-        while at + run < len(order) and order[at + run] == index:
-            run += 1
-        names = files[index][taken[index]:taken[index] + run]
-        taken[index] += run
-        at += run
-        yield from readers[index].take(sum(counts[index].get(name, 0) for name in names))
+def merged_rows(paths: list[Path]) -> Iterator[pa.Table]:
+    """The rows of one table's parts in file-path order, a run of files from one part at a time."""
+    left = [rows for rows in map(RowGroups, paths) if not rows.done()]
+    while left:
+        left.sort(key=RowGroups.first_file)
+        yield left[0].take_before(left[1].first_file() if len(left) > 1 else None)
+        left = [rows for rows in left if not rows.done()]
 
 
-class Batches:
-    """A part's rows, taken from the front."""
+class RowGroups:
+    """A part's rows, taken from the front a row group at a time."""
 
-    def __init__(self, file: pq.ParquetFile) -> None:
-        self.batches = file.iter_batches(batch_size=ROW_GROUP)
-        self.current: pa.RecordBatch | None = None
-        self.offset = 0
+    def __init__(self, path: Path) -> None:
+        import pyarrow.parquet as pq
 
-    def take(self, rows: int) -> Iterator[pa.Table]:
-        import pyarrow as pa
+        self.file = pq.ParquetFile(path)
+        self.next_group = 0
+        self.rows: pa.Table | None = None
+        self.load()
 
-        while rows:
-            if self.current is None or self.offset == self.current.num_rows:
-                self.current, self.offset = next(self.batches), 0
-            piece = self.current.slice(self.offset, min(rows, self.current.num_rows - self.offset))
-            self.offset += piece.num_rows
-            rows -= piece.num_rows
-            yield pa.Table.from_batches([piece])
+    def load(self) -> None:
+        """The next row group that holds rows, or none."""
+        self.rows = None
+        while self.rows is None and self.next_group < self.file.num_row_groups:
+            group = self.file.read_row_group(self.next_group, use_threads=False)
+            self.next_group += 1
+            self.rows = group if group.num_rows else None
+
+    def done(self) -> bool:
+        return self.rows is None
+
+    def first_file(self) -> str:
+        assert self.rows is not None
+        return cast(str, self.rows.column("file")[0].as_py())
+
+    def take_before(self, bound: str | None) -> pa.Table:
+        """The rows, from the front of the row group, of files before `bound` (all for none)."""
+        assert self.rows is not None
+        files = self.rows.column("file")
+        low, high = 1, self.rows.num_rows  # the first row is before: it was the first file of all
+        if bound is not None:
+            while low < high:  # files are sorted: the first row at or after the bound
+                middle = (low + high) // 2
+                if files[middle].as_py() < bound:
+                    low = middle + 1
+                else:
+                    high = middle
+        else:
+            low = self.rows.num_rows
+        taken, rest = self.rows.slice(0, low), self.rows.slice(low)
+        self.rows = rest
+        if not rest.num_rows:
+            self.load()
+        return taken

@@ -7,7 +7,7 @@ the package's version) and commits every COMMIT_SECONDS and once at the end, eac
 every file read so far:
 1. the parts staged since the last commit (`.part-*.staged`) are renamed into place; a part that
    holds rows of files read again (or pruned) is rewritten without them; tiny parts, or small
-   ones once there are many, are merged into one (compaction.py);
+   ones once there are many, are merged into one (see TINY_PART; compaction.py);
 2. the manifest is replaced (written, synced, renamed over the old one): the commit point;
 3. the parts it no longer names are removed.
 Whatever moment a run dies, the manifest names the old parts or the new ones; the next run (or any
@@ -41,10 +41,12 @@ STATE = "_skav"  # beside the table folders; readers of a table folder never loo
 MANIFEST = "manifest.parquet"
 EMPTY = "empty"  # the part of every table while the dataset holds no file
 COMMIT_SECONDS = 5.0
-# Each reader pays for every part file, and a part's footer takes a few kB: a commit merges the
-# tiny parts as soon as there are two, and the small ones once there are more than MOST_SMALL_PARTS.
-# Sizes are of a part's files in all tables together; larger parts are never rewritten for this.
-TINY_PART = 1 << 20
+# Each reader pays for every part file, and a part's footers take about 12 kB: a commit merges
+# tiny parts, smallest first, as long as the next is at most twice those before it together (so
+# a part is rewritten once what joins it has grown to its size, not at every run); and all small
+# parts once there are more than MOST_SMALL_PARTS. Sizes are of a part's files in all tables;
+# larger parts are never rewritten for this.
+TINY_PART = 64 << 10
 SMALL_PART = 64 << 20
 MOST_SMALL_PARTS = 8
 
@@ -164,19 +166,24 @@ def plan(found: list[str], manifest: Manifest, kind: Kind, full: bool) -> Plan:
     if manifest.table is None or not len(manifest.table):  # a first run: pyarrow need not load before the threads start
         return Plan(list(found), [], [], [], stats)
     import pyarrow as pa
-    import pyarrow.compute as pc
+
+    from skav_batch.compute import call, index_in, is_in, take, where
 
     table = manifest.table
     labels = pa.array([label(path) for path in found], pa.string())
-    rows = pc.index_in(labels, value_set=table["file"])
-    same = pc.and_kleene(pc.equal(pc.take(table["reading"], rows), pa.scalar(reading_of(kind))), pc.and_kleene(
-        pc.equal(pc.take(table["bytes"], rows), pa.array([stat[0] for stat in on_disks], pa.int64())),
-        pc.equal(pc.take(table["mtime_ns"], rows), pa.array([stat[1] for stat in on_disks], pa.int64()))))
-    known, unchanged = pc.is_valid(rows).to_pylist(), cast("pa.Array[Any]", pc.fill_null(same, pa.scalar(False))).to_pylist()
+    rows = index_in(labels, table["file"])
+
+    def equal(column: str, values: pa.Array[Any] | pa.Scalar[Any]) -> Any:
+        return call("equal", take(table[column], rows), values)
+
+    same = call("and_kleene", equal("reading", pa.scalar(reading_of(kind))), call(
+        "and_kleene", equal("bytes", pa.array([stat[0] for stat in on_disks], pa.int64())),
+        equal("mtime_ns", pa.array([stat[1] for stat in on_disks], pa.int64()))))
+    known, unchanged = call("is_valid", rows).to_pylist(), call("coalesce", same, pa.scalar(False)).to_pylist()
     sorted_: dict[str, list[str]] = {"new": [], "changed": [], "unchanged": []}
     for path, is_known, is_same in zip(found, known, unchanged):
         sorted_["new" if not is_known else "unchanged" if is_same and not full else "changed"].append(path)
-    gone = table["file"].filter(pc.invert(pc.is_in(table["file"], value_set=labels)))
+    gone = where(table["file"], call("invert", is_in(table["file"], labels)))
     return Plan(sorted_["new"], sorted_["changed"], sorted_["unchanged"], cast(list[str], gone.to_pylist()),
                 {path: stats[path] for path in sorted_["new"] + sorted_["changed"]})
 
@@ -275,27 +282,21 @@ class Committer:
         self.staged, self.removed, self.last = [], set(), time.monotonic()
 
     def compacted(self, parts: list[str], table: pa.Table) -> tuple[list[str], pa.Table]:
-        """Where more than MOST_SMALL_PARTS parts are small, or more than one is tiny, they are merged
-        into one, published, and the files they held moved to it; large parts are never rewritten."""
-        sizes = {part: part_size(self.out, part) for part in parts}
-        small = [part for part in parts if sizes[part] < SMALL_PART]
-        tiny = [part for part in small if sizes[part] < TINY_PART]
-        if len(small) > MOST_SMALL_PARTS:
-            merging = small
-        elif len(tiny) > 1:
-            merging = tiny
-        else:
+        """The parts to merge (see TINY_PART) merged into one, published, and the files they held
+        moved to it."""
+        merging = to_merge({part: part_size(self.out, part) for part in parts})
+        if not merging:
             return parts, table
         import pyarrow as pa
-        import pyarrow.compute as pc
 
         from skav_batch.compaction import merge
+        from skav_batch.compute import if_else, is_in
 
         merged = self.new_part_name()
         merge(self.out, merging, merged)
         self.publish(merged)
-        moved = pc.is_in(table["part"], value_set=pa.array(merging, pa.string()))
-        table = table.set_column(1, "part", pc.if_else(moved, pa.scalar(merged), table["part"]))
+        moved = is_in(table["part"], pa.array(merging, pa.string()))
+        table = table.set_column(1, "part", if_else(moved, pa.scalar(merged), table["part"]))
         return [part for part in parts if part not in merging] + [merged], table
 
     def new_part_name(self) -> str:
@@ -306,27 +307,29 @@ class Committer:
         """The committed rows but those of `files`; the parts that held theirs, and the copies of
         them rewritten without them (a part left with no file is not rewritten: it goes)."""
         import pyarrow as pa
-        import pyarrow.compute as pc
+
+        from skav_batch.compute import call, if_else, index_in, is_in, take, unique, where
 
         gone = pa.array(sorted(files), pa.string())
-        leaving = pc.is_in(table["file"], value_set=gone)
-        touched = cast(list[str], pc.unique(table.filter(leaving)["part"]).to_pylist())
-        kept = table.filter(pc.invert(leaving))
-        remaining = set(cast(list[str], pc.unique(kept["part"]).to_pylist()))
+        leaving = is_in(table["file"], gone)
+        touched: list[str] = unique(where(table["part"], leaving))
+        kept = where(table, call("invert", leaving))
+        remaining = set(unique(kept["part"]))
         replacements = [self.rewrite(part, gone) if part in remaining else None for part in touched]
-        moved = pc.index_in(kept["part"], value_set=pa.array(touched, pa.string()))
-        kept = kept.set_column(1, "part", pc.if_else(pc.is_valid(moved), pc.take(pa.array(replacements, pa.string()), moved),
-                                                    kept["part"]))
+        moved = index_in(kept["part"], pa.array(touched, pa.string()))
+        kept = kept.set_column(1, "part", if_else(call("is_valid", moved), take(pa.array(replacements, pa.string()), moved),
+                                                  kept["part"]))
         return kept, touched, [part for part in replacements if part is not None]
 
     def rewrite(self, part: str, drop: pa.Array[Any]) -> str:
         """A copy of a part without the rows of the files in `drop`, staged under a new name."""
-        import pyarrow.compute as pc
         import pyarrow.parquet as pq
 
+        from skav_batch.compute import call, is_in, where
+
         name = self.new_part_name()
-        tables = {table: pq.read_table(self.out / table / part_name(part)) for table in _columns.TABLES}
-        write_parts(str(self.out), name, {table: rows.filter(pc.invert(pc.is_in(rows["file"], drop)))
+        tables = {table: pq.ParquetFile(self.out / table / part_name(part)).read() for table in _columns.TABLES}
+        write_parts(str(self.out), name, {table: where(rows, call("invert", is_in(rows["file"], drop)))
                                           for table, rows in tables.items()})
         return name
 
@@ -335,6 +338,19 @@ class Committer:
         a part that a crash could leave empty); the folders are synced before the commit."""
         for name in _columns.TABLES:
             os.replace(self.out / name / staged_name(part), self.out / name / part_name(part))
+
+
+def to_merge(sizes: dict[str, int]) -> list[str]:
+    """The parts that a commit merges, by their sizes: none, or two or more."""
+    small = [part for part, size in sizes.items() if size < SMALL_PART]
+    if len(small) > MOST_SMALL_PARTS:
+        return small
+    merging: list[str] = []
+    for part in sorted((part for part in small if sizes[part] < TINY_PART), key=sizes.__getitem__):
+        if merging and sizes[part] > 2 * sum(sizes[taken] for taken in merging):
+            break
+        merging.append(part)
+    return merging if len(merging) > 1 else []
 
 
 def part_size(out: Path, part: str) -> int:
@@ -351,9 +367,10 @@ def read(out: Path) -> Tables:
     import pyarrow as pa
     import pyarrow.parquet as pq
 
-    from skav_batch.tables import SCHEMAS, in_file_order
+    from skav_batch.compute import sorted_by_file
+    from skav_batch.tables import SCHEMAS
 
     parts = load(out).parts
-    return {name: in_file_order(pa.concat_tables([pq.read_table(out / name / part_name(part), schema=SCHEMAS[name])
+    return {name: sorted_by_file(pa.concat_tables([pq.read_table(out / name / part_name(part), schema=SCHEMAS[name])
                                                   for part in parts]))
             if parts else SCHEMAS[name].empty_table() for name in _columns.TABLES}

@@ -55,13 +55,6 @@ def read_columns(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[
     return as_tables(columns), failed
 
 
-def in_file_order(table: pa.Table) -> pa.Table:
-    """The rows in file-path order; a file's rows keep theirs (by state, element, orbital and row)."""
-    import pyarrow.compute as pc
-
-    return table.take(pc.sort_indices(table, sort_keys=[("file", "ascending")]))
-
-
 def as_tables(columns: dict[str, _columns.Table]) -> Tables:
     return {name: pa.table(table) for name, table in columns.items()}
 

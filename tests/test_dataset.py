@@ -20,7 +20,7 @@ from conftest import NAMES
 pq = pytest.importorskip("pyarrow.parquet", reason="the batch extra is not installed (pip install '.[batch]')")
 from skav_batch import read_tables  # noqa: E402
 from skav_batch.cli import main  # noqa: E402
-from skav_batch import dataset  # noqa: E402
+from skav_batch import dataset, parts  # noqa: E402
 from skav_batch.dataset import MOST_SMALL_PARTS  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -53,8 +53,8 @@ def parts_of(out):
 
 
 def assert_parts_in_file_order(out):
-    for parts in parts_of(out).values():
-        for part in parts:
+    for found in parts_of(out).values():
+        for part in found:
             files = pq.read_table(part, columns=["file"])["file"].to_pylist()
             assert files == sorted(files), part
 
@@ -199,19 +199,23 @@ def test_the_same_files_give_the_same_rows_in_the_same_order(tmp_path):
         assert_parts_in_file_order(out)
 
 
-# Parts of a few kB are tiny, merged as soon as there are two; with no part tiny, small ones are
-# merged once there are more than MOST_SMALL_PARTS.
-@pytest.mark.parametrize("tiny_part, most_parts", [(dataset.TINY_PART, 1), (0, MOST_SMALL_PARTS)], ids=["tiny", "small"])
-def test_small_parts_are_merged_as_they_accumulate(tmp_path, monkeypatch, tiny_part, most_parts):
+# Parts of one sample (about 12 kB) are tiny: merged smallest first while sizes double, they stay a
+# few; with no part tiny, small ones are merged once there are more than MOST_SMALL_PARTS. Row
+# groups of a few rows: a merge takes runs of files across their edges.
+@pytest.mark.parametrize("tiny_part, row_group, most_parts", [
+    (dataset.TINY_PART, parts.ROW_GROUP, 4), (0, parts.ROW_GROUP, MOST_SMALL_PARTS), (dataset.TINY_PART, 5, 4),
+], ids=["tiny", "small", "row-groups"])
+def test_small_parts_are_merged_as_they_accumulate(tmp_path, monkeypatch, tiny_part, row_group, most_parts):
     monkeypatch.setattr(dataset, "TINY_PART", tiny_part)
+    monkeypatch.setattr(parts, "ROW_GROUP", row_group)
     folder, out = tmp_path / "runs", tmp_path / "out"
     folder.mkdir()
     counts = set()
     for i in range(40):
         write(folder, f"{(i * 37) % 100:02d}-{i}.out", sample(i))
         in_process(folder, out)
-        counts |= {len(parts) for parts in parts_of(out).values()}
-    assert max(counts) == most_parts
+        counts |= {len(found) for found in parts_of(out).values()}
+    assert max(counts) <= most_parts, counts
     assert rows(out) == fresh(folder, tmp_path)
     assert_parts_in_file_order(out)
     duckdb = pytest.importorskip("duckdb")
@@ -250,9 +254,25 @@ def test_a_kill_while_parts_are_merged_leaves_the_last_commit(tmp_path, seed):
     finally:
         command.send_signal(signal.SIGKILL)
         command.wait()
+    assert (out / "_skav" / "merging").exists()
     assert rows(out) in (before, fresh(folder, tmp_path))  # the last commit, whatever the moment
     assert tables(folder, out).returncode == 0
-    assert rows(out) == fresh(folder, tmp_path) and len(parts_of(out)["files"]) == 1
+    assert rows(out) == fresh(folder, tmp_path) and len(parts_of(out)["files"]) <= MOST_SMALL_PARTS
+
+
+def test_a_stop_just_after_the_commit_point_keeps_the_committed_parts(tmp_path, monkeypatch):
+    folder, out = tmp_path / "runs", tmp_path / "out"
+    folder.mkdir()
+    write(folder, "a.out", TDDFT)
+    save = dataset.save
+
+    def stopped(*args):
+        save(*args)
+        raise KeyboardInterrupt
+
+    monkeypatch.setattr(dataset, "save", stopped)
+    assert main(["tables", str(folder), "--out", str(out), "--no-progress"]) == 130
+    assert rows(out) == fresh(folder, tmp_path)
 
 
 @pytest.mark.parametrize("seed", range(3))
