@@ -219,13 +219,14 @@ def compressed(data: Path, reps: int) -> list[str]:
     lines = []
     for name, (suffix, pack, unpack) in PACKERS.items():
         folder = data / f"batch-realistic{suffix}"
-        if not (folder / "complete").exists():
+        stamp = (realistic.folder / "complete").read_text()  # made again with the plain files
+        if not (folder / "complete").exists() or (folder / "complete").read_text() != stamp:
             shutil.rmtree(folder, ignore_errors=True)
             folder.mkdir()
             for path in realistic.files:
                 with open(folder / (path.name + suffix), "wb") as packed:
                     subprocess.run([*pack, str(path)], stdout=packed, check=True)
-            (folder / "complete").write_text("")
+            (folder / "complete").write_text(stamp)
         files = sorted(str(path) for path in folder.iterdir() if path.suffix == suffix)
         halves = [files[: len(files) // 2], files[len(files) // 2:]]
         out = data / "dataset-out"

@@ -57,3 +57,6 @@ TABLES: tuple[str, ...]
 
 VERSION: str
 """The version of skav_rs that the module was built as ("unknown" in a build folder)."""
+
+WINDOW: int
+"""The window of a reading in bytes (4 MiB): ``read`` never holds more of a file that it reads itself."""

@@ -12,6 +12,7 @@ from __future__ import annotations
 import io
 import os
 from collections.abc import Callable
+from functools import cache
 from typing import BinaryIO, Protocol
 
 from skav_batch import _columns
@@ -38,28 +39,80 @@ def plain_name(name: str) -> str:
 
 
 def _gzip(file: BinaryIO) -> Decompressed:
-    try:
-        from isal import igzip
-
-        return igzip.IGzipFile(fileobj=file)  # type: ignore[no-untyped-call,unused-ignore]
-    except ImportError:
-        import gzip
-
-        return gzip.GzipFile(fileobj=file)
+    return gzip_files()(fileobj=file)
 
 
 def _zstd(file: BinaryIO) -> Decompressed:
     # A frame cut short would be taken for a shorter content: the frames are walked as they pass.
-    frames = ZstdFrames(file)
+    return zstd_reader()(ZstdFrames(file))
+
+
+# The library of each format is looked for once: a failed import is not remembered, and
+# looking again for every file costs more than reading a small one.
+@cache
+def gzip_files() -> Callable[..., Decompressed]:
+    try:
+        from isal import igzip
+
+        return igzip.IGzipFile  # type: ignore[no-any-return,unused-ignore]
+    except ImportError:
+        import gzip
+
+        return gzip.GzipFile
+
+
+@cache
+def zstd_reader() -> Callable[[ZstdFrames], Decompressed]:
     try:
         from compression import zstd  # type: ignore[import-not-found,unused-ignore]  # Python 3.14+
 
-        return zstd.ZstdFile(frames)  # type: ignore[no-any-return,unused-ignore]
+        return zstd.ZstdFile  # type: ignore[no-any-return,unused-ignore]
     except ImportError:
         import zstandard
 
-        # A decompressor of its own: one may not be shared between threads.
-        return zstandard.ZstdDecompressor().stream_reader(frames, read_across_frames=True)  # type: ignore[arg-type]
+        # A decompressor for each file: one may not be shared between threads.
+        return lambda frames: zstandard.ZstdDecompressor().stream_reader(frames, read_across_frames=True)  # type: ignore[arg-type]
+
+
+def whole_zstd(path: str) -> tuple[bytes, os.stat_result] | None:
+    """The content of a zstd file of one whole frame that states a content size of at most the
+    reader's window, decompressed in one call (a fifth faster than a piece at a time, in the
+    memory of a window), and the file's stat; None for any other file, which is read a piece at a
+    time (and where the data are bad, that reading says how)."""
+    try:
+        with open(path, "rb") as file:
+            status = os.fstat(file.fileno())
+            if status.st_size > _columns.WINDOW:
+                return None
+            data = file.read()
+        frames = ZstdFrames(io.BytesIO(data))
+        frames.walk(data)
+        frames.end()
+        content_size, decompress = zstd_one_call()
+        size = content_size(data)
+        if frames.frames != 1 or size is None or size > _columns.WINDOW:
+            return None
+        content = decompress(data)
+    except Exception:  # noqa: BLE001  (read a piece at a time instead, which names the failure)
+        return None
+    return (content, status) if len(content) == size else None
+
+
+@cache
+def zstd_one_call() -> tuple[Callable[[bytes], int | None], Callable[[bytes], bytes]]:
+    """The content size that a zstd frame states (None where it states none), and a frame decompressed."""
+    try:
+        from compression import zstd  # type: ignore[import-not-found,unused-ignore]  # Python 3.14+
+
+        return (lambda data: zstd.get_frame_info(data).decompressed_size), zstd.decompress  # type: ignore[no-any-return,unused-ignore]
+    except ImportError:
+        import zstandard
+
+        def size(data: bytes) -> int | None:
+            stated = zstandard.frame_content_size(data)
+            return stated if stated >= 0 else None
+
+        return size, lambda data: zstandard.ZstdDecompressor().decompress(data)
 
 
 def _bzip2(file: BinaryIO) -> Decompressed:
@@ -126,6 +179,7 @@ class ZstdFrames(io.RawIOBase):
         self.skip = 0  # bytes to pass over: a block's data, a checksum, a skippable frame
         self.descriptor = 0
         self.in_frame = 0  # bytes of the frame passed so far; 0 between frames
+        self.frames = 0  # zstd frames begun, skippable ones aside
 
     def readable(self) -> bool:
         return True
@@ -167,6 +221,7 @@ class ZstdFrames(io.RawIOBase):
         if self.stage == "magic":
             self.stage = "skippable" if header & 0xFFFFFFF0 == SKIPPABLE_MAGIC else \
                 "descriptor" if header == ZSTD_MAGIC else "foreign"  # not zstd: the decompressor says what it is
+            self.frames += self.stage == "descriptor"
         elif self.stage == "skippable":
             self.skip = header
             self.frame_done()

@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Literal, NamedTuple
 
 import skav_rs
 from skav_batch import _columns
-from skav_batch.compressed import ContentReader, compression_of, plain_name
+from skav_batch.compressed import ContentReader, compression_of, plain_name, whole_zstd
 
 if TYPE_CHECKING:
     from skav_rs import CASSCFResult, TDDFTResult
@@ -98,10 +98,13 @@ def read_file(path: str, kind: Kind) -> Results:
     the file as given."""
     if (what := _columns.irregular_file(path)) is not None:
         return Results(failures=(Failure(kind, "NotARegularFile", f"not a regular file: {what}", None),))
-    reader, _ = content_of(path)
-    if reader is None:  # a plain file, or one that cannot be read: the module's failure says why
+    content, _ = content_of(path)
+    if content is None:  # a plain file, or one that cannot be read: the module's failure says why
         return read_with_module(path, parsers_for(path, kind), kind)
+    import io
     import tempfile  # only here: a run of the tables does not wait for it
+
+    reader = io.BytesIO(content) if isinstance(content, bytes) else content
 
     with tempfile.TemporaryDirectory(prefix="skav-rs-") as folder:
         plain = os.path.join(folder, "content")
@@ -152,7 +155,7 @@ def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[d
 
 
 Stat = tuple[int, int, str]  # a compressed file's size, mtime_ns and compression, for its files row
-Supplier = Callable[[], tuple[ContentReader | None, Stat | None]]  # a compressed file's content_of, called by the reader
+Supplier = Callable[[], tuple[ContentReader | bytes | None, Stat | None]]  # a compressed file's content_of, called by the reader
 
 
 def contents_of(paths: list[str]) -> list[Supplier | None] | None:
@@ -163,13 +166,15 @@ def contents_of(paths: list[str]) -> list[Supplier | None] | None:
     return supplied if any(supplied) else None
 
 
-def content_of(path: str) -> tuple[ContentReader | None, Stat | None]:
-    """A reader of a compressed file's content, and the file's stat; (None, None) where the native
-    reader opens the file itself (also a compressed one that cannot be opened or is no regular
-    file: the reader's own row says why)."""
+def content_of(path: str) -> tuple[ContentReader | bytes | None, Stat | None]:
+    """A reader of a compressed file's content (or the content of a small zstd file), and the
+    file's stat; (None, None) where the native reader opens the file itself (also a compressed one
+    that cannot be opened or is no regular file: the reader's own row says why)."""
     compression = compression_of(path)
     if compression is None or _columns.irregular_file(path) is not None:
         return None, None
+    if compression == "zstd" and (whole := whole_zstd(path)) is not None:
+        return whole[0], (whole[1].st_size, whole[1].st_mtime_ns, compression)
     try:
         reader = ContentReader(path, compression)
     except OSError:

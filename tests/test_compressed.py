@@ -38,13 +38,23 @@ def skav_rs_json(*paths):
                           env=ENV, timeout=120)
 
 
-@pytest.mark.parametrize("suffix", list(COMPRESS))
-def test_compressed_files_give_the_rows_of_their_content(tmp_path, suffix):
+def unsized_zstd(data):
+    compressor = zstandard.ZstdCompressor().compressobj()
+    return compressor.compress(data) + compressor.flush()
+
+
+# A zstd file of one frame that states its size is decompressed in one call, any other a piece at a time.
+PACKINGS = [*COMPRESS.items(), (".zst", unsized_zstd),
+            (".zst", lambda data: zstandard.compress(data[:999]) + b"\x50\x2a\x4d\x18\0\0\0\0" + zstandard.compress(data[999:]))]
+
+
+@pytest.mark.parametrize("suffix, compress", PACKINGS, ids=[*COMPRESS, ".zst-unsized", ".zst-frames"])
+def test_compressed_files_give_the_rows_of_their_content(tmp_path, suffix, compress):
     for name, content in {"good.out": SAMPLE, "bad-number.out": BAD_NUMBER}.items():
         (tmp_path / "plain" / name).parent.mkdir(exist_ok=True)
         (tmp_path / "plain" / name).write_bytes(content)
         (tmp_path / "packed" / (name + suffix)).parent.mkdir(exist_ok=True)
-        (tmp_path / "packed" / (name + suffix)).write_bytes(COMPRESS[suffix](content))
+        (tmp_path / "packed" / (name + suffix)).write_bytes(compress(content))
     plain = rows_by_file(read_tables([tmp_path / "plain"]), lambda file: Path(file).name)
     packed = rows_by_file(read_tables([tmp_path / "packed"]), lambda file: Path(file).name.removesuffix(suffix))
     notes = [row[-1] for row in packed["failures"]]

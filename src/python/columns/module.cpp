@@ -159,6 +159,7 @@ constexpr const char* kVersion = "unknown";  // a build folder, not installed
 int exec_columns_module(PyObject* module) noexcept {
     try {
         check_status(PyModule_AddStringConstant(module, "VERSION", kVersion));
+        check_status(PyModule_AddIntConstant(module, "WINDOW", static_cast<long>(::columns::kWindow)));
         check_status(PyModule_AddObjectRef(module, "HEADINGS", headings_by_parser().get()));
         check_status(PyModule_AddObjectRef(module, "TABLES", text_tuple(::columns::kTableNames).get()));
         Ref type = make_table_type(module);
