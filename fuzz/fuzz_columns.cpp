@@ -132,7 +132,7 @@ bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables)
     }
     constexpr std::string_view kRan[] = {"", "casscf", "tddft", "tddft,casscf"};
     std::string_view ran = kRan[2 * tddft + casscf];
-    tables.add_file(kFile, {.kind = ran.empty() ? std::nullopt : std::optional(ran),
+    tables.add_file(kFile, {.parsers = ran.empty() ? std::nullopt : std::optional(ran),
                             .program_version = reference_version(bytes), .counts = {states, orbitals}, .failed = failed});
     return failed;
 }
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     core::Text buffer;
     for (columns::Kind kind : {columns::Kind::Auto, columns::Kind::TDDFT, columns::Kind::CASSCF}) {
         columns::FileToRead file{"input", std::string(kFile), std::nullopt, columns::Given{bytes}};
-        bool failed = columns::read_file(file, kind, tables, buffer, window_for(bytes));
+        bool failed = columns::read_file(file, kind, tables, buffer, window_for(bytes)).failed;
         check(failed == expect(bytes, kind, expected), "failed files");
     }
     check(read_tables(tables, limit) == read_tables(expected, columns::kMaxStringBytes), "rows");

@@ -1,7 +1,7 @@
 """The tables of skav_batch as Arrow columns, read by native code."""
 
 from collections.abc import Buffer, Callable, Sequence
-from typing import Literal, Protocol, TypeAlias, final
+from typing import Any, Literal, Protocol, TypeAlias, final, overload
 
 class ContentError(Exception):
     """ContentError(error, message): a file's content could not be had (e.g. a compressed file that is
@@ -30,9 +30,19 @@ class Table:
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
         """The record batches, as a PyCapsule named "arrow_array_stream"; ``requested_schema`` is not looked at."""
 
+    def rows(self) -> list[tuple[Any, ...]]:
+        """The rows, each a tuple of its values (floats widened exactly, None for null)."""
+
+Contents: TypeAlias = Sequence[Content | Callable[[], tuple[Content | ContentReader, Stat]]] | None
+
+@overload
 def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddft", "casscf"],
-         contents: Sequence[Content | Callable[[], tuple[Content | ContentReader, Stat]]] | None = None,
-         stats: Sequence[Stat] | None = None, window: int | None = None) -> tuple[dict[str, Table], int]:
+         contents: Contents = None, stats: Sequence[Stat] | None = None, window: int | None = None,
+         results: Literal[False] = False) -> tuple[dict[str, Table], int]: ...
+@overload
+def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddft", "casscf"],
+         contents: Contents = None, stats: Sequence[Stat] | None = None, window: int | None = None, *,
+         results: Literal[True]) -> tuple[dict[str, Table], int, list[tuple[str, ...]]]:
     """The tables soc_states, soc_elements, orbitals, orbital_contributions, failures and files of
     the files at ``paths``, named by ``files`` in their file column, and how many files have a
     failure row. ``contents``: for each file None (read from its path), its content, a ContentError
@@ -40,7 +50,8 @@ def read(paths: Sequence[str], files: Sequence[str], kind: Literal["auto", "tddf
     the file: a content, or a reader of it (e.g. decompressing), asked for a piece at a time and
     closed after. ``stats``: for each file None, or (bytes, mtime_ns, compression) for its files row
     in place of what the reader finds. ``window``: the bytes of a file held at a time outside its
-    sections (default 4 MiB; less in tests)."""
+    sections (default 4 MiB; less in tests). ``results``: if true, a third item: for each file, the
+    parsers that gave a result (one that found no section, as parse_casscf's None, gives none)."""
 
 def irregular_file(path: str, /) -> str | None:
     """What the path is when it is no regular file (``"a named pipe"``, ``"a directory"``, ...), found

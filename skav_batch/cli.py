@@ -12,7 +12,7 @@ import os
 import sys
 from pathlib import Path
 
-from skav_batch.read import KINDS, Kind, find_files, read_file
+from skav_batch.read import KINDS, Kind, find_files
 from skav_batch.version import package_version
 
 INTERRUPTED, BROKEN_PIPE = 130, 141
@@ -23,17 +23,19 @@ def json_command(files: list[str], kind: Kind) -> int:
     so the whole is what json.dump(..., sort_keys=True, indent=2) writes."""
     import json  # not loaded by the tables command
 
+    from skav_batch.results import results_of
+
     failed, entries = False, 0
     sys.stdout.write("{")
     for path in sorted(set(files)):
-        results = read_file(path, kind)
-        if results.read:
-            text = json.dumps({parser: getattr(results, parser) for parser in results.read}, sort_keys=True, indent=2)
+        results = results_of(path, kind)
+        if results.returned:
+            text = json.dumps(results.returned, sort_keys=True, indent=2)
             sys.stdout.write(("," if entries else "") + f"\n  {json.dumps(path)}: " + text.replace("\n", "\n  "))
             sys.stdout.flush()
             entries += 1
         for entry in results.failures:
-            print(f"{path}: {entry.kind}: {entry.error}: {entry.message}", file=sys.stderr)
+            print(f"{path}: {entry.parser}: {entry.error}: {entry.message}", file=sys.stderr)
             if entry.where is not None:
                 print(entry.where, file=sys.stderr)
             failed = True

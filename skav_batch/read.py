@@ -1,7 +1,7 @@
-"""Reading one file with the module: which parsers apply, and each one's result or failure;
-and reading many with the native column reader, whose columns need pyarrow only once handed over.
+"""Reading files with the native column reader, whose columns need pyarrow only once handed over:
+which files a search finds, how each is named in the tables, and what opens a compressed one.
 
-Needs nothing beyond skav_rs and the reader, so that `skav-rs json` works without the batch extra.
+Needs nothing beyond the reader, so that `skav-rs json` works without the batch extra.
 """
 
 from __future__ import annotations
@@ -13,138 +13,26 @@ from functools import partial
 from pathlib import Path
 from typing import TYPE_CHECKING, Literal, NamedTuple
 
-import skav_rs
 from skav_batch import _columns
 from skav_batch.compressed import ContentReader, compression_of, plain_name, whole_zstd
 
-if TYPE_CHECKING:
-    from skav_rs import CASSCFResult, TDDFTResult
-
-Kind = Literal["auto", "tddft", "casscf"]
-Parser = Literal["tddft", "casscf"]
-KINDS: tuple[Kind, ...] = ("auto", "tddft", "casscf")
-# For each parser, the texts any of which makes a file one for it.
-HEADINGS: dict[Parser, tuple[bytes, ...]] = {
-    parser: tuple(text.encode() for text in _columns.HEADINGS[parser]) for parser in ("tddft", "casscf")
-}
-CHUNK = 1 << 20
+Kind = Literal["auto", "tddft", "casscf"]  # the kind option: every parser whose heading a file holds, or one
+KINDS: tuple[str, ...] = ("auto", *_columns.HEADINGS)
 
 
 class Failure(NamedTuple):
-    """A failed reading, as data: exceptions of the module cannot cross process boundaries."""
+    """A failed reading, as data: exceptions of the module cannot cross process boundaries. `parser`:
+    the parser that failed, or the kind option for a file that no parser read."""
 
-    kind: str
+    parser: str
     error: str
     message: str
     where: str | None
 
 
-class Results(NamedTuple):
-    read: tuple[Parser, ...] = ()  # the parsers that returned, in the order they ran
-    tddft: TDDFTResult | None = None
-    casscf: CASSCFResult | None = None  # also None when parse_casscf found no section
-    failures: tuple[Failure, ...] = ()
-
-
-def is_panic(error: BaseException) -> bool:
-    """True for the module's PanicException, which cannot be imported by name."""
-    kind = type(error)
-    return kind.__name__ == "PanicException" and kind.__module__ == "pyo3_runtime"
-
-
-def failure(kind: str, error: BaseException) -> Failure:
+def failure(parser: str, error: BaseException) -> Failure:
     notes = [str(note) for note in getattr(error, "__notes__", [])]
-    return Failure(kind, type(error).__name__, str(error), "\n".join(notes) if notes else None)
-
-
-def headings_in(path: str) -> list[Parser]:
-    """The parsers whose heading the file holds, scanned in chunks so a huge file is never held whole.
-
-    Bytes, not text: a file that is not UTF-8 still goes to the module, whose own failure says so."""
-    with open(path, "rb") as file:
-        return headings_in_chunks(iter(lambda: file.read(CHUNK), b""))
-
-
-def headings_in_chunks(chunks: Iterable[bytes]) -> list[Parser]:
-    wanted, found = dict(HEADINGS), []
-    overlap = max(len(heading) for headings in HEADINGS.values() for heading in headings) - 1
-    tail = b""
-    for chunk in chunks:
-        window = tail + chunk
-        for parser in [p for p, headings in wanted.items() if any(heading in window for heading in headings)]:
-            found.append(parser)
-            del wanted[parser]
-        if not wanted:
-            break
-        tail = window[-overlap:]
-    return [parser for parser in HEADINGS if parser in found]
-
-
-def parsers_for(path: str, kind: Kind, content: bytes | None = None) -> list[Parser]:
-    """The parsers to run on the file (or on `content`, the file's decompressed content)."""
-    if kind != "auto":
-        return [kind]
-    if content is not None:
-        return headings_in_chunks([content])
-    try:
-        return headings_in(path)
-    except OSError:
-        return ["tddft"]  # unreadable: the module's own failure names the reason
-
-
-def read_file(path: str, kind: Kind) -> Results:
-    """The results of every parser that applies to the file; failures are caught, never raised.
-    A compressed file is decompressed into a temporary file for the module, whose notes then name
-    the file as given."""
-    if (what := _columns.irregular_file(path)) is not None:
-        return Results(failures=(Failure(kind, "NotARegularFile", f"not a regular file: {what}", None),))
-    content, _ = content_of(path)
-    if content is None:  # a plain file, or one that cannot be read: the module's failure says why
-        return read_with_module(path, parsers_for(path, kind), kind)
-    import io
-    import tempfile  # only here: a run of the tables does not wait for it
-
-    reader = io.BytesIO(content) if isinstance(content, bytes) else content
-
-    with tempfile.TemporaryDirectory(prefix="skav-rs-") as folder:
-        plain = os.path.join(folder, "content")
-        try:
-            with open(plain, "wb") as file, reader:
-                while chunk := reader.read(CHUNK):
-                    file.write(chunk)
-        except _columns.ContentError as error:
-            return Results(failures=(Failure(kind, error.args[0], error.args[1], None),))
-        content = Path(plain).read_bytes()
-        results = read_with_module(plain, parsers_for(plain, kind, content), kind)
-    named = _columns.quoted(path)
-    return results._replace(failures=tuple(
-        entry._replace(where=entry.where.replace(_columns.quoted(plain), named, 1) if entry.where else None)
-        for entry in results.failures))
-
-
-def read_with_module(path: str, parsers: list[Parser], kind: Kind) -> Results:
-    if not parsers:
-        headings = " nor ".join(f'"{headings[0].decode()}"' for headings in HEADINGS.values())
-        return Results(failures=(Failure(kind, "NoSection", f"the file holds neither {headings}", None),))
-    tddft: TDDFTResult | None = None
-    casscf: CASSCFResult | None = None
-    read: list[Parser] = []
-    failures: list[Failure] = []
-    for parser in parsers:
-        try:
-            # Looked up at each call, not imported by name, so that a wrapped parser is honoured.
-            if parser == "tddft":
-                tddft = skav_rs.parse_tddft(path)
-            else:
-                casscf = skav_rs.parse_casscf(path)
-            read.append(parser)
-        except Exception as error:  # OSError, MemoryError, UnicodeEncodeError for undecodable names
-            failures.append(failure(parser, error))
-        except BaseException as error:  # PanicException derives from BaseException
-            if not is_panic(error):
-                raise  # KeyboardInterrupt, SystemExit
-            failures.append(failure(parser, error))
-    return Results(tuple(read), tddft, casscf, tuple(failures))
+    return Failure(parser, type(error).__name__, str(error), "\n".join(notes) if notes else None)
 
 
 def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[dict[str, _columns.Table], int]:

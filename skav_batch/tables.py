@@ -17,25 +17,8 @@ from skav_batch.version import package_version
 Tables = dict[str, pa.Table]
 
 
-def schema(**columns: pa.DataType) -> pa.Schema:
-    return pa.schema(columns)
-
-
-# The module's numbers are 32-bit values widened exactly, so float32 and these integer widths lose nothing.
-FILE, POSITION, FLOAT, TEXT = pa.string(), pa.uint32(), pa.float32(), pa.string()
-SCHEMAS: dict[str, pa.Schema] = {
-    "soc_states": schema(file=FILE, state=POSITION, n=pa.uint32(), energy=FLOAT, elements=POSITION),
-    "soc_elements": schema(file=FILE, state=POSITION, element=POSITION, weight=FLOAT, real=FLOAT, imag=FLOAT,
-                           root=pa.uint8(), spin=pa.uint8(), ms=pa.int8()),
-    "orbitals": schema(file=FILE, orbital=POSITION, orbital_nr=pa.uint32(), energy=FLOAT, occupation=FLOAT,
-                       contributions=POSITION),
-    "orbital_contributions": schema(file=FILE, orbital=POSITION, row=POSITION, atom_nr=pa.uint32(), element=TEXT,
-                                    orbital_type=TEXT, contribution=FLOAT),
-    "failures": schema(file=FILE, kind=TEXT, error=TEXT, message=TEXT, where=TEXT),
-    "files": schema(file=FILE, bytes=pa.uint64(), mtime_ns=pa.int64(), compression=TEXT, kind=TEXT,
-                    program_version=TEXT, soc_states=pa.uint32(), orbitals=pa.uint32(), failed=pa.bool_()),
-}
-assert tuple(SCHEMAS) == _columns.TABLES
+# Each table's Arrow schema, as the native reader builds it: that of a reading of no file.
+SCHEMAS: dict[str, pa.Schema] = {name: pa.table(table).schema for name, table in _columns.read([], [], "auto")[0].items()}
 # Raised for a table whenever its columns change, so that readers of part files can tell.
 SCHEMA_VERSIONS: dict[str, int] = {name: 1 for name in SCHEMAS}
 

@@ -70,8 +70,9 @@ def stored(path):
     return os.fsencode(path).decode(errors="backslashreplace")
 
 
-def module_rows(path, parsers):
-    """Each table's rows for one file, straight from the module's results."""
+def module_rows(path, parsers, returned=None):
+    """Each table's rows for one file, straight from the module's results; each parser's result
+    that returned goes into `returned`."""
     rows, file = {name: [] for name in NAMES}, stored(path)
     for parser in parsers:
         try:
@@ -80,6 +81,8 @@ def module_rows(path, parsers):
             notes = "\n".join(getattr(error, "__notes__", [])) or None
             rows["failures"].append([file, parser, type(error).__name__, str(error), notes])
             continue
+        if returned is not None:
+            returned[parser] = result
         for s, state in enumerate(result["soc_matrix"]["eigenvectors"] if parser == "tddft" else []):
             rows["soc_states"].append([file, s, state["n"], state["energy"], len(state["elements"])])
             rows["soc_elements"] += [[file, s, e, x["weight"], x["real"], x["imag"], x["root"], x["spin"], x["ms"]]
@@ -104,16 +107,20 @@ def program_version(content):
 
 
 @contextlib.contextmanager
-def reports_discarded():
-    """The failure reports that the module writes to fd 2 go nowhere: a test that reads them reads its own."""
-    saved, nowhere = os.dup(2), os.open(os.devnull, os.O_WRONLY)
+def reports_taken(reports):
+    """The failure reports written to fd 2 meanwhile go into the list `reports`, without the note on
+    backtraces that only the first report of each module writes: a test that reads them reads its own."""
+    saved, taken = os.dup(2), os.memfd_create("reports")
     try:
-        os.dup2(nowhere, 2)
+        os.dup2(taken, 2)
         yield
     finally:
         os.dup2(saved, 2)
         os.close(saved)
-        os.close(nowhere)
+        os.lseek(taken, 0, os.SEEK_SET)
+        text = os.read(taken, 1 << 20).decode(errors="replace")
+        os.close(taken)
+        reports += [line for line in text.splitlines() if not line.startswith("note: run with")]
 
 
 def parsers_for(content, kind):
@@ -133,9 +140,11 @@ def assert_columns_hold_module_rows(path):
     windows = WINDOWS + (SMALL_WINDOWS if len(content) <= SMALL_FILE else [])
     for kind in ["auto", "tddft", "casscf"]:
         parsers = parsers_for(content, kind)
-        with reports_discarded():
-            expected = module_rows(path, parsers)
+        returned, reports = {}, []
+        with reports_taken(reports):
+            expected = module_rows(path, parsers, returned)
         expected["failures"] += [] if parsers else [[stored(path), kind, "NoSection", NO_SECTION, None]]
+        assert_json_reads_as_the_module(path, kind, returned, expected["failures"], reports)
         ran = ",".join(parsers) if stored(path) == path else ""
         for window in windows:
             tables, failed = _columns.read([path], [stored(path)], kind, window=window)
@@ -144,6 +153,19 @@ def assert_columns_hold_module_rows(path):
             assert read_table(tables["files"]) == [[stored(path), status.st_size, status.st_mtime_ns, None, ran or None,
                                                     program_version(content), len(rows["soc_states"]),
                                                     len(rows["orbitals"]), failed == 1]], (path, kind, window)
+
+
+def assert_json_reads_as_the_module(path, kind, returned, failures, reports):
+    """What `skav-rs json` prints of the file, made from the native reader's rows: the module's results,
+    its failures and the reports that its calls write."""
+    from skav_batch.results import results_of
+
+    json_reports = []
+    with reports_taken(json_reports):
+        results = results_of(path, kind)
+    assert same(results.returned, returned), (path, kind, results.returned)
+    assert [[stored(path), *failure] for failure in results.failures] == failures, (path, kind)
+    assert json_reports == reports, (path, kind)
 
 
 def is_panic(exc):

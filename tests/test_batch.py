@@ -115,8 +115,7 @@ def test_command_line_errors(capsys, folder, tmp_path, args, status, message):
     assert run[0] == status and message in run[2], run
 
 
-def test_json_prints_module_results_with_sorted_keys(capsys, folder, monkeypatch):
-    monkeypatch.setattr(skav_batch.read, "CHUNK", 7)  # headings then span chunks
+def test_json_prints_module_results_with_sorted_keys(capsys, folder):
     files = [folder / "runs" / "deeper" / "casscf.out", folder / "runs" / "both.out"]
     status, out, _ = cli(capsys, "json", *files, files[0])
     expected = {str(files[1]): {"tddft": skav_rs.parse_tddft(str(files[1])), "casscf": skav_rs.parse_casscf(str(files[1]))},

@@ -51,11 +51,12 @@ public:
             } catch (const core::CheckFailure&) {
             }
         }
-        core::fail(core::kMissingItem, core::Location::missing_heading(headings::kSOCSection));
+        parsers::tddft::fail_without_section();
     }
-    uint32_t add_rows(std::string_view file, Tables& tables) const override {
+    bool has_result() const noexcept override { return output_.has_value(); }
+    void add_rows(std::string_view file, Tables& tables, Counts& counts) const override {
         tables.add_tddft(file, *output_);
-        return static_cast<uint32_t>(output_->soc_matrix.eigenvectors.size());
+        counts[static_cast<size_t>(Counted::SOCStates)] = static_cast<uint32_t>(output_->soc_matrix.eigenvectors.size());
     }
 
 private:
@@ -75,10 +76,11 @@ public:
     bool pending() const noexcept override { return reading_.pending(); }
     void settle(std::string_view piece, size_t first_line) noexcept override { reading_.settle(piece, first_line); }
     void finish() override { output_ = std::move(reading_).finish(); }
-    uint32_t add_rows(std::string_view file, Tables& tables) const override {
-        if (!output_) return 0;  // no section
+    bool has_result() const noexcept override { return output_.has_value(); }
+    void add_rows(std::string_view file, Tables& tables, Counts& counts) const override {
+        if (!output_) return;  // no section
         tables.add_casscf(file, *output_);
-        return static_cast<uint32_t>(output_->orbital_contributions.size());
+        counts[static_cast<size_t>(Counted::Orbitals)] = static_cast<uint32_t>(output_->orbital_contributions.size());
     }
 
 private:
@@ -97,7 +99,5 @@ const std::array<Parser, 2> kParsers = {
     Parser{"tddft", {headings::kSOCCommon, headings::kSOCAny}, start<TDDFTReading>},
     Parser{"casscf", {headings::kComposition, std::span(&headings::kComposition, 1)}, start<CASSCFReading>},
 };
-
-static_assert(kParsers.size() == kCountedParsers);
 
 }  // namespace columns

@@ -28,12 +28,15 @@ public:
     virtual void settle(std::string_view piece, size_t first_line) noexcept = 0;
     // The file has ended; a failure of its content is thrown.
     virtual void finish() = 0;
-    // Adds its rows of the file, named `file`, all or none; the count that the files row gives.
-    virtual uint32_t add_rows(std::string_view file, Tables& tables) const = 0;
+    // Whether it has a result: none for a parser that finds no section and fails not for it.
+    virtual bool has_result() const noexcept = 0;
+    // Adds its rows of the file, named `file`, each table's all or none, and their counts for the
+    // files row.
+    virtual void add_rows(std::string_view file, Tables& tables, Counts& counts) const = 0;
 };
 
 struct Parser {
-    // The kind option that asks for it; the parser of its failure rows and in the files row.
+    // The kind option that asks for it; its name in failure rows and in the files row.
     std::string_view name;
     // What the scan looks for: a file holding one of these headings anywhere calls for the
     // parser when its kind is "auto"; the parser's cursor jumps from one place to the next.

@@ -21,11 +21,13 @@ constexpr size_t kLargestKeptBuffer = size_t{64} << 20;
 
 std::string_view name_of(Kind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
-// A failure as its row shows it.
+// A failure as its row shows it; for a failed check, the check, whose report a call of the module
+// writes.
 struct Failure {
     std::string error;
     std::string message;
     std::optional<std::string> where;
+    std::optional<CheckFailure> check = std::nullopt;
 };
 
 Failure memory_error() { return {"MemoryError", "", std::nullopt}; }
@@ -50,15 +52,21 @@ private:
 // and the rows they make of it.
 class FileReading {
 public:
-    FileReading(const FileToRead& file, Kind kind) : file_(file), kind_(kind), entries_(entries_for(kind)),
-                                                     targets_(targets_of(entries_)) {}
+    // `report`: write the report of each failed check as the module's call would, in the order of
+    // the parsers, as their rows are added.
+    FileReading(const FileToRead& file, Kind kind, bool report)
+        : file_(file), kind_(kind), report_(report), entries_(entries_for(kind)), targets_(targets_of(entries_)) {}
     // Reads the file's bytes from `source`; `counter` counts lines again where a number is asked for
     // (none: they are counted as they go). A failure to read them is thrown: a read failure
     // (CheckFailure), std::bad_alloc, ContentFailure.
     void read(ByteSource& source, LineCounter* counter, core::Text& buffer, size_t window);
-    // Adds the file's rows, its files row last; whether one is a failure row. `read_failure`: why
-    // its bytes could not be read, which every parser that runs then reports.
-    bool add_rows(const std::optional<Failure>& read_failure, std::optional<FileStamp> found, Tables& tables);
+    // Adds the file's rows, its files row last. `read_failure`: why its bytes could not be read,
+    // which every parser that runs then reports.
+    FileOutcome add_rows(const std::optional<Failure>& read_failure, std::optional<FileStamp> found, Tables& tables);
+
+    // The failure that a call of the module raises instead. A path without UTF-8 form is named in
+    // no note (notes quote UTF-8): its rows never show one.
+    Failure failure_of(const CheckFailure& failure) const;
 
 private:
     struct Entry {
@@ -67,9 +75,6 @@ private:
         std::optional<Failure> failure;
     };
 
-    // The failure that a call of the module raises instead. A path without UTF-8 form is named in
-    // no note (notes quote UTF-8): its rows never show one.
-    Failure failure_of(const CheckFailure& failure) const;
     // Runs a step of the entry's reading; a failure ends the reading. Its place, and those the
     // reading keeps, are settled by `settle` while the piece is there.
     template <typename Step, typename Settle>
@@ -81,6 +86,7 @@ private:
 
     const FileToRead& file_;
     Kind kind_;
+    bool report_;
     std::vector<Entry> entries_;
     std::vector<ScanTarget> targets_;
     std::optional<FileScan> scan_;  // of the bytes read
@@ -101,8 +107,8 @@ std::vector<ScanTarget> FileReading::targets_of(const std::vector<Entry>& entrie
 }
 
 Failure FileReading::failure_of(const CheckFailure& failure) const {
-    if (file_.unencodable) return {"PanicException", failure.message(), std::nullopt};
-    return {"PanicException", failure.message(), core::note_of(failure, file_.path)};
+    if (file_.unencodable) return {"PanicException", failure.message(), std::nullopt, failure};
+    return {"PanicException", failure.message(), core::note_of(failure, file_.path), failure};
 }
 
 template <typename Step, typename Settle>
@@ -162,8 +168,9 @@ void FileReading::read(ByteSource& source, LineCounter* counter, core::Text& buf
     }
 }
 
-bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::optional<FileStamp> found,
-                           Tables& tables) {
+FileOutcome FileReading::add_rows(const std::optional<Failure>& read_failure, std::optional<FileStamp> found,
+                                  Tables& tables) {
+    FileOutcome outcome;
     FileRow row;
     if (std::optional<FileStamp> stamp = file_.stamp ? file_.stamp : found) {
         row.bytes = stamp->bytes;
@@ -189,11 +196,12 @@ bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::opti
         } else if (read_failure) {
             failure = read_failure;
         } else if (const std::optional<core::Location>& where = scan_->invalid_utf8()) {
-            failure = Failure{"PanicException", core::not_utf8_message(), where->note(file_.path)};
+            failure = failure_of(core::not_utf8_failure(*where));
         }
         if (!failure) {
             try {
-                row.counts[entry.parser] = entry.reading->add_rows(file_.label, tables);
+                entry.reading->add_rows(file_.label, tables, row.counts);
+                if (entry.reading->has_result()) outcome.results |= 1u << entry.parser;
             } catch (const std::bad_alloc&) {
                 failure = memory_error();
             } catch (const std::length_error&) {
@@ -201,6 +209,7 @@ bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::opti
             }
         }
         if (failure) {
+            if (report_ && failure->check) failure->check->report_now();
             std::optional<std::string_view> where;
             if (failure->where) where = *failure->where;
             tables.add_failure(file_.label, {parser.name, failure->error, failure->message, where});
@@ -208,16 +217,17 @@ bool FileReading::add_rows(const std::optional<Failure>& read_failure, std::opti
         }
     }
     if (!any_ran) {
-        tables.add_failure(file_.label, {"auto", "NoSection", no_section_message(), std::nullopt});
+        tables.add_failure(file_.label, {name_of(kind_), "NoSection", no_section_message(), std::nullopt});
         row.failed = true;
     }
-    if (!parsers_ran.empty()) row.kind = parsers_ran;
+    if (!parsers_ran.empty()) row.parsers = parsers_ran;
     tables.add_file(file_.label, row);
-    return row.failed;
+    outcome.failed = row.failed;
+    return outcome;
 }
 
 // A file that is read for no parser: its one failure row, and its files row.
-bool add_failed_file(const FileToRead& file, std::string_view kind, const Failure& failure, Tables& tables) {
+FileOutcome add_failed_file(const FileToRead& file, std::string_view kind, const Failure& failure, Tables& tables) {
     tables.add_failure(file.label, {kind, failure.error, failure.message, std::nullopt});
     FileRow row{.failed = true};
     if (file.stamp) {
@@ -226,7 +236,7 @@ bool add_failed_file(const FileToRead& file, std::string_view kind, const Failur
     }
     if (file.compression) row.compression = *file.compression;
     tables.add_file(file.label, row);
-    return true;
+    return {.failed = true};
 }
 
 }  // namespace
@@ -238,12 +248,12 @@ std::optional<Kind> kind_named(std::string_view name) noexcept {
     return std::nullopt;
 }
 
-bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer, size_t window) {
+FileOutcome read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer, size_t window, bool report) {
     core::DeferredReports deferred;  // failures become rows, not reports
     if (const auto* unreadable = std::get_if<Unreadable>(&file.content)) {
         return add_failed_file(file, name_of(kind), {unreadable->error, unreadable->message, std::nullopt}, tables);
     }
-    FileReading reading(file, kind);
+    FileReading reading(file, kind, report);
     std::optional<Failure> read_failure;
     std::optional<FileStamp> found;
     try {
@@ -269,8 +279,7 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& bu
             }
         }
     } catch (const CheckFailure& failure) {
-        read_failure = file.unencodable ? Failure{"PanicException", failure.message(), std::nullopt}
-                                        : Failure{"PanicException", failure.message(), core::note_of(failure, file.path)};
+        read_failure = reading.failure_of(failure);
     } catch (const std::bad_alloc&) {
         read_failure = memory_error();
     } catch (const std::length_error&) {
@@ -283,20 +292,25 @@ bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& bu
     return reading.add_rows(read_failure, found, tables);
 }
 
-Reading read_files(const std::vector<FileToRead>& files, Kind kind, const ContentSupplier& supply, size_t window) {
+Reading read_files(const std::vector<FileToRead>& files, Kind kind, const ContentSupplier& supply, size_t window,
+                   bool report) {
     Tables tables;
-    size_t failed = 0;
+    Reading reading;
     core::Text buffer;  // one window for all the files
     for (size_t i = 0; i < files.size(); ++i) {
+        FileOutcome outcome;
         if (std::holds_alternative<Supplied>(files[i].content) && supply) {
             FileToRead file = files[i];
             supply(i, file);
-            failed += read_file(file, kind, tables, buffer, window) ? 1 : 0;
+            outcome = read_file(file, kind, tables, buffer, window, report);
         } else {
-            failed += read_file(files[i], kind, tables, buffer, window) ? 1 : 0;
+            outcome = read_file(files[i], kind, tables, buffer, window, report);
         }
+        reading.failed_files += outcome.failed ? 1 : 0;
+        reading.results.push_back(outcome.results);
     }
-    return {tables.finish(), failed};
+    reading.tables = tables.finish();
+    return reading;
 }
 
 }  // namespace columns

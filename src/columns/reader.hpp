@@ -63,18 +63,28 @@ struct FileToRead {
 struct Reading {
     std::vector<std::pair<const char*, ColumnTable>> tables;
     size_t failed_files = 0;  // files with a failure row
+    std::vector<uint32_t> results;  // for each file, as FileOutcome::results
+};
+
+// What reading one file came to: whether it has a failure row, and which parsers gave a result (bit
+// p for the parser p of the column reader's table; a parser that finds no section may give none).
+struct FileOutcome {
+    bool failed = false;
+    uint32_t results = 0;
 };
 
 // Fills in a supplied file's content, stamp and compression. What it hands over stays valid until
 // its next call or the end of the reading.
 using ContentSupplier = std::function<void(size_t index, FileToRead& file)>;
 
-// Appends the rows of one file, its files row last; whether one of them is a failure row.
-// `buffer` is the window's, kept from file to file; `window`: see kWindow.
-bool read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer, size_t window = kWindow);
+// Appends the rows of one file, its files row last. `buffer` is the window's, kept from file to
+// file; `window`: see kWindow. `report`: write the failure report of each parser that fails a
+// check, as a call of the module would (else failures are rows only).
+FileOutcome read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer, size_t window = kWindow,
+                      bool report = false);
 
 // The rows of the files, in their order; `supply` is called for each supplied file.
 Reading read_files(const std::vector<FileToRead>& files, Kind kind, const ContentSupplier& supply = {},
-                   size_t window = kWindow);
+                   size_t window = kWindow, bool report = false);
 
 }  // namespace columns

@@ -11,7 +11,8 @@ Tables::Tables(size_t string_limit)
       orbital_contributions_({"file", "orbital", "row", "atom_nr", "element", "orbital_type", "contribution"},
                              string_limit),
       failures_({"file", "kind", "error", "message", "where"}, string_limit),
-      files_({"file", "bytes", "mtime_ns", "compression", "kind", "program_version", "soc_states", "orbitals", "failed"},
+      files_({"file", "bytes", "mtime_ns", "compression", "kind", "program_version", kCountedTables[0], kCountedTables[1],
+              "failed"},
              string_limit) {}
 
 namespace {
@@ -73,11 +74,11 @@ void Tables::append_casscf(std::string_view file, const records::casscf::CASSCFO
 }
 
 void Tables::add_failure(std::string_view file, const FailureRow& failure) {
-    failures_.append(file, failure.kind, failure.error, failure.message, failure.where);
+    failures_.append(file, failure.parser, failure.error, failure.message, failure.where);
 }
 
 void Tables::add_file(std::string_view file, const FileRow& row) {
-    files_.append(file, row.bytes, row.mtime_ns, row.compression, row.kind, row.program_version, row.counts[0],
+    files_.append(file, row.bytes, row.mtime_ns, row.compression, row.parsers, row.program_version, row.counts[0],
                   row.counts[1], row.failed);
 }
 

@@ -19,24 +19,26 @@ namespace columns {
 inline constexpr std::array<const char*, 6> kTableNames = {"soc_states", "soc_elements", "orbitals",
                                                             "orbital_contributions", "failures", "files"};
 
-// A reading that failed, as a row: which parser (or "auto"), the exception type's name,
-// its message and its note, if it has one.
+// A reading that failed, as a row (its column "kind"): which parser, or the kind option for a file
+// read by none; the exception type's name, its message and its note, if it has one.
 struct FailureRow {
-    std::string_view kind, error, message;
+    std::string_view parser, error, message;
     std::optional<std::string_view> where;
 };
 
-// A file as its row of the files table shows it: the file on disk when it was read, if it was;
-// the parsers that ran on it ("tddft", "casscf" or "tddft,casscf"), the rows it added, and
-// whether it has a failure row.
-// The parsers whose rows the files row counts, in the order of the column reader's table.
-inline constexpr size_t kCountedParsers = 2;
+// The tables whose rows of a file its files row counts, in the order of its columns.
+enum class Counted : size_t { SOCStates, Orbitals };
+inline constexpr std::array<const char*, 2> kCountedTables = {"soc_states", "orbitals"};
+using Counts = std::array<uint32_t, kCountedTables.size()>;
 
+// A file as its row of the files table shows it: the file on disk when it was read, if it was;
+// the parsers that ran on it ("tddft", "casscf" or "tddft,casscf"; its column "kind"), the rows it
+// added, and whether it has a failure row.
 struct FileRow {
     std::optional<uint64_t> bytes = std::nullopt;
     std::optional<int64_t> mtime_ns = std::nullopt;
-    std::optional<std::string_view> compression = std::nullopt, kind = std::nullopt, program_version = std::nullopt;
-    std::array<uint32_t, kCountedParsers> counts{};  // soc_states, orbitals
+    std::optional<std::string_view> compression = std::nullopt, parsers = std::nullopt, program_version = std::nullopt;
+    Counts counts{};
     bool failed = false;
 };
 

@@ -82,6 +82,8 @@ void CheckFailure::report() const {
     if (!DeferredReports::active()) write_report(message_, at_);
 }
 
+void CheckFailure::report_now() const { write_report(message_, at_); }
+
 std::optional<std::string> note_of(const CheckFailure& failure, std::string_view path) noexcept {
     try {
         std::string note = failure.location().note(path);

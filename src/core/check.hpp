@@ -25,6 +25,8 @@ public:
     Location& location() noexcept { return location_; }
     // Writes the failure report to fd 2, unless reports are deferred on this thread.
     void report() const;
+    // Writes it now, deferred or not: a failure caught as data, reported as a call would report it.
+    void report_now() const;
 
 private:
     std::string message_;

@@ -109,11 +109,17 @@ std::string not_utf8_message() {
     return kUnwrapErr + simple_error_text("InvalidData", "stream did not contain valid UTF-8");
 }
 
+CheckFailure not_utf8_failure(Location location) {
+    return CheckFailure(not_utf8_message(), location, std::source_location::current());
+}
+
 void require_utf8(std::string_view text) {
     if (size_t bad = first_invalid_utf8(text); bad != std::string_view::npos) {
         Location location = Location::invalid_utf8_at(bad);
         location.resolve(text);
-        fail(not_utf8_message(), location);
+        CheckFailure failure = not_utf8_failure(location);
+        failure.report();
+        throw failure;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/check.hpp"
 #include "core/text.hpp"
 
 namespace core {
@@ -44,5 +45,7 @@ private:
 void require_utf8(std::string_view text);
 // The message of that failure.
 std::string not_utf8_message();
+// The failure of a text that is not UTF-8 where `location` says, as require_utf8 raises it.
+CheckFailure not_utf8_failure(Location location);
 
 }  // namespace core

@@ -185,12 +185,14 @@ std::optional<SOCMatrix> read_framed_sections(std::string_view text, const core:
 
 }  // namespace
 
+void fail_without_section() { core::fail(core::kMissingItem, core::Location::missing_heading(kSOCSection)); }
+
 TDDFTOutput parse_tddft(std::string_view text, const core::TextHits* hits) {
     return core::locating_failures(text, [&] {
         std::optional<SOCMatrix> current = read_last_section(text, std::span(&kSOCSection, 1), hits);
         // Only a text without any section heading is read the newer releases' way.
         if (!current) current = read_framed_sections(text, hits);
-        if (!current) core::fail(core::kMissingItem, core::Location::missing_heading(kSOCSection));
+        if (!current) fail_without_section();
         return TDDFTOutput{std::move(*current)};
     });
 }

@@ -104,6 +104,9 @@ std::optional<records::tddft::SOCMatrix> read_last_section(std::string_view text
                                                            std::span<const std::string_view> headings,
                                                            const core::TextHits* hits = nullptr);
 
+// Fails as a text without any SOC section does.
+[[noreturn]] void fail_without_section();
+
 // Reads the sections headed as the older releases head them; only a text that holds no such
 // heading is read again, with the newer releases' framed headings in its place. A failure is
 // that of the older reading.

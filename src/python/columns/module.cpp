@@ -29,7 +29,7 @@ ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyMo
 
 // Reading, parsing and building columns touch no Python object: other threads run meanwhile. The
 // lock is taken back only to call a supplier of content, or a reader of it, file by file.
-::columns::Reading read_unlocked(FilesToRead& files, ::columns::Kind kind, size_t window) {
+::columns::Reading read_unlocked(FilesToRead& files, ::columns::Kind kind, size_t window, bool report) {
     std::optional<::columns::Reading> reading;
     bool out_of_memory = false;
     bool python_error = false;
@@ -40,7 +40,7 @@ ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyMo
             take_supplied(files, index, file, unlocked);
         };
         try {
-            reading = ::columns::read_files(files.files, kind, supply, window);
+            reading = ::columns::read_files(files.files, kind, supply, window, report);
         } catch (const std::bad_alloc&) {
             out_of_memory = true;
         } catch (const std::length_error&) {
@@ -66,8 +66,33 @@ size_t window_argument(PyObject* window) {
     return bytes;
 }
 
-// ({name: Table}, files with a failure row)
-Ref result_of(const ModuleState& state, ::columns::Reading reading) {
+// A tuple of str, from texts that convert to std::string_view.
+template <typename Texts>
+Ref text_tuple(const Texts& texts) {
+    Ref tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(std::size(texts))));
+    Py_ssize_t i = 0;
+    for (std::string_view text : texts) {
+        Ref item = checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        PyTuple_SET_ITEM(tuple.get(), i++, item.release());
+    }
+    return tuple;
+}
+
+// For each file, the names of the parsers that gave a result.
+Ref results_of(const std::vector<uint32_t>& results) {
+    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    for (size_t i = 0; i < results.size(); ++i) {
+        std::vector<std::string_view> names;
+        for (size_t p = 0; p < ::columns::kParsers.size(); ++p) {
+            if (results[i] >> p & 1) names.push_back(::columns::kParsers[p].name);
+        }
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text_tuple(names).release());
+    }
+    return list;
+}
+
+// ({name: Table}, files with a failure row[, results_of])
+Ref result_of(const ModuleState& state, ::columns::Reading reading, bool with_results) {
     Ref tables = checked(PyDict_New());
     auto* type = reinterpret_cast<PyTypeObject*>(state.table_type);
     for (auto& [name, table] : reading.tables) {
@@ -75,18 +100,23 @@ Ref result_of(const ModuleState& state, ::columns::Reading reading) {
         check_status(PyDict_SetItemString(tables.get(), name, object.get()));
     }
     Ref failed = checked(PyLong_FromSize_t(reading.failed_files));
-    return checked(PyTuple_Pack(2, tables.get(), failed.get()));
+    if (!with_results) return checked(PyTuple_Pack(2, tables.get(), failed.get()));
+    return checked(PyTuple_Pack(3, tables.get(), failed.get(), results_of(reading.results).get()));
 }
 
-const FunctionDescription<6> kRead{"read", {"paths", "files", "kind", "contents", "stats", "window"}, 3};
+const FunctionDescription<7> kRead{"read", {"paths", "files", "kind", "contents", "stats", "window", "results"}, 3};
 
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return translating_failures([&] {
-        auto [paths, labels, kind_name, contents, stats, window] = bind_arguments(kRead, args, nargs, kwnames);
+        auto [paths, labels, kind_name, contents, stats, window, results] = bind_arguments(kRead, args, nargs, kwnames);
         FilesToRead files = files_to_read(paths, labels, contents, stats, state_of(module).content_error);
         ::columns::Kind kind = kind_argument(kind_name);
         size_t window_bytes = window_argument(window);
-        return result_of(state_of(module), read_unlocked(files, kind, window_bytes)).release();
+        int with_results = results ? PyObject_IsTrue(results) : 0;
+        if (with_results < 0) throw PythonErrorSet{};
+        // The results of the module's calls come with the reports its calls write.
+        bool as_calls = with_results == 1;
+        return result_of(state_of(module), read_unlocked(files, kind, window_bytes, as_calls), as_calls).release();
     });
 }
 
@@ -112,18 +142,6 @@ PyObject* irregular_file(PyObject*, PyObject* path) noexcept {
         if (!what) return Py_NewRef(Py_None);
         return checked(PyUnicode_FromStringAndSize(what->data(), static_cast<Py_ssize_t>(what->size()))).release();
     });
-}
-
-// A tuple of str, from texts that convert to std::string_view.
-template <typename Texts>
-Ref text_tuple(const Texts& texts) {
-    Ref tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(std::size(texts))));
-    Py_ssize_t i = 0;
-    for (std::string_view text : texts) {
-        Ref item = checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-        PyTuple_SET_ITEM(tuple.get(), i++, item.release());
-    }
-    return tuple;
 }
 
 // HEADINGS: for each parser, the texts that make a file one for it when kind is "auto".
@@ -191,7 +209,7 @@ void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
 
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read)), METH_FASTCALL | METH_KEYWORDS,
-     "read(paths, files, kind, contents=None, stats=None, window=None)\n--\n\n"
+     "read(paths, files, kind, contents=None, stats=None, window=None, results=False)\n--\n\n"
      "The tables soc_states, soc_elements, orbitals, orbital_contributions, failures and files of\n"
      "the files at `paths`, named by `files` in their file column, and how many files have a failure\n"
      "row. files has one row per file, in order: its size and mtime_ns when the reader opened it,\n"
@@ -205,7 +223,10 @@ PyMethodDef methods[] = {
      "stats. Only one content so supplied is held at a time.\n"
      "stats: None, or for each file None or a tuple (bytes, mtime_ns, compression) for its files\n"
      "row, in place of what the reader finds (e.g. of a compressed file whose content is given).\n"
-     "window: the bytes of a file held at a time outside its sections (default 4 MiB); less in tests."},
+     "window: the bytes of a file held at a time outside its sections (default 4 MiB); less in tests.\n"
+     "results: if true, a third item: for each file, a tuple of the parsers that gave a result (one\n"
+     "that ran without failing but found no section, as parse_casscf's None, gives none); and each\n"
+     "failed check's report is written to fd 2, as the module's call writes it."},
     {"irregular_file", irregular_file, METH_O,
      "irregular_file($module, path, /)\n--\n\n"
      "What the path is when it is no regular file (\"a named pipe\", \"a directory\", ...), found\n"

@@ -57,6 +57,54 @@ PyObject* arrow_c_schema(PyObject* self, PyObject*) {
     });
 }
 
+bool bit(const void* bits, int64_t i) { return static_cast<const uint8_t*>(bits)[i / 8] >> (i % 8) & 1; }
+
+template <typename T>
+T value_at(const void* values, int64_t i) {
+    return static_cast<const T*>(values)[i];
+}
+
+// The value of row `i` of a column with format `format`, as the module would give it: a float
+// widened exactly, a string as str, null as None.
+Ref value_of(const char* format, const ::columns::ArrayBuffers& column, int64_t i) {
+    if (column.buffers[0] && !bit(column.buffers[0], i)) return Ref::borrow(Py_None);
+    const void* values = column.buffers[1];
+    switch (format[0]) {
+        case 'u': {
+            auto offsets = static_cast<const int32_t*>(values);
+            const char* text = static_cast<const char*>(column.buffers[2]) + offsets[i];
+            return checked(PyUnicode_DecodeUTF8(text, offsets[i + 1] - offsets[i], nullptr));
+        }
+        case 'b': return Ref::borrow(bit(values, i) ? Py_True : Py_False);
+        case 'f': return checked(PyFloat_FromDouble(value_at<float>(values, i)));
+        case 'I': return checked(PyLong_FromUnsignedLong(value_at<uint32_t>(values, i)));
+        case 'C': return checked(PyLong_FromUnsignedLong(value_at<uint8_t>(values, i)));
+        case 'c': return checked(PyLong_FromLong(value_at<int8_t>(values, i)));
+        case 'L': return checked(PyLong_FromUnsignedLongLong(value_at<uint64_t>(values, i)));
+        case 'l': return checked(PyLong_FromLongLong(value_at<int64_t>(values, i)));
+        default: throw std::logic_error(std::string("a column of format ") + format);
+    }
+}
+
+// rows(): the rows as tuples, for callers without an Arrow library (skav-rs json).
+PyObject* rows(PyObject* self, PyObject*) {
+    return translating_failures([&] {
+        const ::columns::ColumnTable& table = *table_of(self);
+        Ref list = checked(PyList_New(0));
+        for (const ::columns::BatchBuffers& batch : table.batches) {
+            for (int64_t i = 0; i < batch.rows; ++i) {
+                Ref row = checked(PyTuple_New(static_cast<Py_ssize_t>(table.fields.size())));
+                for (size_t c = 0; c < table.fields.size(); ++c) {
+                    PyTuple_SET_ITEM(row.get(), static_cast<Py_ssize_t>(c),
+                                     value_of(table.fields[c].format, batch.columns[c], i).release());
+                }
+                check_status(PyList_Append(list.get(), row.get()));
+            }
+        }
+        return list.release();
+    });
+}
+
 const FunctionDescription<1> kStream{"__arrow_c_stream__", {"requested_schema"}, 0};
 
 PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -69,6 +117,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 }
 
 PyMethodDef methods[] = {
+    {"rows", rows, METH_NOARGS, "rows($self, /)\n--\n\nThe rows, each a tuple of its values (floats widened exactly, None for null)."},
     {"__arrow_c_schema__", arrow_c_schema, METH_NOARGS,
      "__arrow_c_schema__($self, /)\n--\n\nThe schema, as a PyCapsule named \"arrow_schema\"."},
     {"__arrow_c_stream__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(arrow_c_stream)),
