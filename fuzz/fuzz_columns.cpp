@@ -104,11 +104,12 @@ std::optional<std::string_view> reference_version(std::string_view bytes) {
 // Fills `tables` as the reader should, from the parsers' own records and failures; whether
 // the file has a failure row.
 bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables) {
-    using columns::Kind;
     const auto& soc_headings = parsers::headings::kSOCAny;
-    bool tddft = kind == Kind::TDDFT || (kind == Kind::Auto && std::any_of(soc_headings.begin(), soc_headings.end(),
-                                                                          [&](auto h) { return bytes.find(h) != bytes.npos; }));
-    bool casscf = kind == Kind::CASSCF || (kind == Kind::Auto && bytes.find(parsers::headings::kComposition) != bytes.npos);
+    bool automatic = kind == *columns::kind_named("auto");
+    bool tddft = kind == *columns::kind_named("tddft") ||
+                 (automatic && std::any_of(soc_headings.begin(), soc_headings.end(), [&](auto h) { return bytes.find(h) != bytes.npos; }));
+    bool casscf = kind == *columns::kind_named("casscf") ||
+                  (automatic && bytes.find(parsers::headings::kComposition) != bytes.npos);
     if (!tddft && !casscf) tables.add_failure(kFile, {"auto", "NoSection", "", std::nullopt});
     bool failed = !tddft && !casscf;
     uint32_t states = 0, orbitals = 0;
@@ -152,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t limit = size_t{16} << (size % 10);
     columns::Tables tables(limit), expected;
     core::Text buffer;
-    for (columns::Kind kind : {columns::Kind::Auto, columns::Kind::TDDFT, columns::Kind::CASSCF}) {
+    for (std::string_view name : {"auto", "tddft", "casscf"}) {
+        columns::Kind kind = *columns::kind_named(name);
         columns::FileToRead file{"input", std::string(kFile), std::nullopt, columns::Given{bytes}};
         bool failed = columns::read_file(file, kind, tables, buffer, window_for(bytes)).failed;
         check(failed == expect(bytes, kind, expected), "failed files");

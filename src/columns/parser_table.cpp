@@ -95,6 +95,8 @@ std::unique_ptr<ParserReading> start() {
 
 }  // namespace
 
+static_assert(std::tuple_size_v<decltype(kParsers)> <= kMostTargets, "the scan looks for every parser's needle at once");
+
 const std::array<Parser, 2> kParsers = {
     Parser{"tddft", {headings::kSOCCommon, headings::kSOCAny}, start<TDDFTReading>},
     Parser{"casscf", {headings::kComposition, std::span(&headings::kComposition, 1)}, start<CASSCFReading>},

@@ -8,18 +8,14 @@
 #include "columns/parser_table.hpp"
 #include "core/check.hpp"
 #include "core/read_file.hpp"
-#include "parsers/headings.hpp"
 
 namespace columns {
 namespace {
 
 using core::CheckFailure;
 
-constexpr std::string_view kKindNames[] = {"auto", "tddft", "casscf"};
 // A window grown past this for a long line of a section goes with its file.
 constexpr size_t kLargestKeptBuffer = size_t{64} << 20;
-
-std::string_view name_of(Kind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
 // A failure as its row shows it; for a failed check, the check, whose report a call of the module
 // writes.
@@ -32,9 +28,13 @@ struct Failure {
 
 Failure memory_error() { return {"MemoryError", "", std::nullopt}; }
 
+// The first heading of each parser, e.g. the file holds neither "A" nor "B".
 std::string no_section_message() {
-    using namespace parsers::headings;
-    return "the file holds neither \"" + std::string(kSOCSection) + "\" nor \"" + std::string(kComposition) + "\"";
+    std::string message = "the file holds neither";
+    for (const Parser& parser : kParsers) {
+        message.append(&parser == kParsers.data() ? " \"" : " nor \"").append(parser.target.headings.front()).append("\"");
+    }
+    return message;
 }
 
 // The file at a path, a piece at a time; its lines are counted again from the file where asked for.
@@ -95,7 +95,7 @@ private:
 std::vector<FileReading::Entry> FileReading::entries_for(Kind kind) {
     std::vector<Entry> entries;
     for (size_t p = 0; p < kParsers.size(); ++p) {
-        if (kind == Kind::Auto || kParsers[p].name == name_of(kind)) entries.push_back({p, kParsers[p].start(), std::nullopt});
+        if (!kind.parser || *kind.parser == p) entries.push_back({p, kParsers[p].start(), std::nullopt});
     }
     return entries;
 }
@@ -184,7 +184,7 @@ FileOutcome FileReading::add_rows(const std::optional<Failure>& read_failure, st
         const Parser& parser = kParsers[entry.parser];
         // An unreadable file goes to the first parser, whose failure then says why.
         size_t index = static_cast<size_t>(&entry - entries_.data());
-        bool runs = kind_ != Kind::Auto || (read_failure ? index == 0 : scan_->holds(index));
+        bool runs = kind_.parser || (read_failure ? index == 0 : scan_->holds(index));
         if (!runs) continue;
         any_ran = true;
         // A parser runs unless the name stops it, as the module's argument check stops the call.
@@ -242,11 +242,14 @@ FileOutcome add_failed_file(const FileToRead& file, std::string_view kind, const
 }  // namespace
 
 std::optional<Kind> kind_named(std::string_view name) noexcept {
-    for (size_t k = 0; k < std::size(kKindNames); ++k) {
-        if (kKindNames[k] == name) return static_cast<Kind>(k);
+    if (name == "auto") return Kind{};
+    for (size_t p = 0; p < kParsers.size(); ++p) {
+        if (kParsers[p].name == name) return Kind{p};
     }
     return std::nullopt;
 }
+
+std::string_view name_of(Kind kind) noexcept { return kind.parser ? kParsers[*kind.parser].name : "auto"; }
 
 FileOutcome read_file(const FileToRead& file, Kind kind, Tables& tables, core::Text& buffer, size_t window, bool report) {
     core::DeferredReports deferred;  // failures become rows, not reports

@@ -19,10 +19,16 @@
 
 namespace columns {
 
-// The kind option: every parser whose heading a file holds, or one parser by name.
-enum class Kind { Auto, TDDFT, CASSCF };
+// The kind option: "auto", every parser whose heading a file holds; or one parser, by its place in
+// the column reader's table (parser_table.hpp).
+struct Kind {
+    std::optional<size_t> parser;  // none: auto
+    bool operator==(const Kind&) const = default;
+};
 
+// "auto", or a parser's name; none for another text.
 std::optional<Kind> kind_named(std::string_view name) noexcept;
+std::string_view name_of(Kind kind) noexcept;
 
 // Where a file's content comes from: the file at its path; bytes the caller holds (e.g.
 // decompressed); a source that gives them a piece at a time (e.g. a decompressing reader); the

@@ -188,17 +188,22 @@ size_t scan_vectors_for(std::string_view bytes, size_t start, size_t end, const 
     return scan_vectors<N, CountLines>(bytes, start, end, some, into, high, newlines);
 }
 
+// The vector scan for the first `count` of the needles: one made for each count.
+template <bool CountLines, size_t... N>
+size_t scan_vectors_for(size_t count, std::string_view bytes, size_t start, size_t end, const Needles& needles,
+                        const Hits& hits, bool& high, size_t& newlines, std::index_sequence<N...>) {
+    using Scan = size_t (*)(std::string_view, size_t, size_t, const Needles&, const Hits&, bool&, size_t&);
+    static constexpr Scan kScans[] = {scan_vectors_for<N, CountLines>...};
+    return kScans[count](bytes, start, end, needles, hits, high, newlines);
+}
+
 template <bool CountLines>
 size_t scan_vectors_for(size_t count, std::string_view bytes, size_t start, size_t end, const Needles& needles,
                         const Hits& hits, bool& high, size_t& newlines) {
-    static_assert(kMostTargets + 1 == 3);
-    switch (count) {
-        case 0: return scan_vectors_for<0, CountLines>(bytes, start, end, needles, hits, high, newlines);
-        case 1: return scan_vectors_for<1, CountLines>(bytes, start, end, needles, hits, high, newlines);
-        case 2: return scan_vectors_for<2, CountLines>(bytes, start, end, needles, hits, high, newlines);
-        default: return scan_vectors_for<3, CountLines>(bytes, start, end, needles, hits, high, newlines);
-    }
+    return scan_vectors_for<CountLines>(count, bytes, start, end, needles, hits, high, newlines,
+                                        std::make_index_sequence<kMostTargets + 2>{});
 }
+
 
 }  // namespace
 
