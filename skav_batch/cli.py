@@ -7,6 +7,7 @@ stopped by Ctrl-C, 141 when the reader of standard output went away (e.g. `| hea
 from __future__ import annotations
 
 import argparse
+import importlib.abc
 import importlib.util
 import os
 import sys
@@ -137,5 +138,20 @@ def main(argv: list[str] | None = None) -> int:
         return BROKEN_PIPE
 
 
+def command(argv: list[str] | None = None) -> int:
+    """The installed command: main in a process of its own. It builds its tables without pandas, which pyarrow,
+    where it is installed, imports at its first array: a third of a second and 45 MB more for every run."""
+    sys.meta_path.insert(0, WithoutPandas())
+    return main(argv)
+
+
+class WithoutPandas(importlib.abc.MetaPathFinder):
+    """Has pandas found missing, as where it is not installed."""
+
+    def find_spec(self, name: str, path: object, target: object = None) -> None:
+        if name.partition(".")[0] == "pandas":
+            raise ModuleNotFoundError(f"No module named {name!r} (not needed by this command)", name=name)
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(command())

@@ -128,9 +128,11 @@ class Readers:
                 writer.discard()
             self.events.put(Done(thread))
         except BaseException as error:  # handed to this thread's caller, which stops the run
-            if writer is not None:
-                writer.discard()
-            self.events.put(error)
+            try:
+                if writer is not None:
+                    writer.discard()
+            finally:  # whatever discarding raises: the caller waits for this
+                self.events.put(error)
 
     def stage(self, thread: int, commit: int, writer: PartWriter | None) -> None:
         if writer is not None:

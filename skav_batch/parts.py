@@ -8,6 +8,7 @@ place (see dataset.py). A Dask task that runs again replaces its staged parts.
 
 from __future__ import annotations
 
+import contextlib
 import os
 import threading
 from collections.abc import Callable, Iterable
@@ -174,9 +175,11 @@ class PartWriter:
         self.writers.pop(name).close()
 
     def discard(self) -> None:
-        """Closes what is open and removes it: a stopped run."""
+        """Closes what is open and removes it: a stopped run, maybe one stopped by a full disk, where
+        closing fails too and the run's own error is the one to report."""
         for name, writer in self.writers.items():
-            writer.close()
+            with contextlib.suppress(OSError):
+                writer.close()
             Path(self.out, name, self.temporary).unlink(missing_ok=True)
 
 

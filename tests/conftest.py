@@ -7,6 +7,7 @@ import re
 import resource
 import struct
 import sys
+import time
 
 import pytest
 
@@ -235,3 +236,11 @@ def growth(cases, rounds):
     for _ in range(rounds):
         call_all(cases)
     return [after - first for first, after in zip(before, measures())]
+
+
+def wait_until(ready, seconds, what):
+    """Polls until ready() is true; a fault then fails the test after `seconds` instead of hanging the suite."""
+    deadline = time.monotonic() + seconds
+    while not ready():
+        assert time.monotonic() < deadline, f"{what}: not within {seconds} s"
+        time.sleep(0.01)

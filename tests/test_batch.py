@@ -13,7 +13,7 @@ from unittest.mock import ANY
 import pytest
 
 import skav_rs
-from conftest import NAMES, NO_SECTION, UNDER_ASAN, module_rows, stored
+from conftest import NAMES, NO_SECTION, UNDER_ASAN, module_rows, stored, wait_until
 
 distributed = pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -84,14 +84,6 @@ def test_tables_hold_the_module_results_field_by_field(folder):
 def test_kind_forces_the_parser(kind, expected):
     tables = read_tables([TDDFT_PATH], kind=kind)
     assert {name: table.num_rows for name, table in tables.items() if table.num_rows} == expected
-
-
-def wait_until(ready, seconds, what):
-    """Polls until ready() is true; a fault then fails the test after `seconds` instead of hanging the suite."""
-    deadline = time.monotonic() + seconds
-    while not ready():
-        assert time.monotonic() < deadline, f"{what}: not within {seconds} s"
-        time.sleep(0.01)
 
 
 def cli(capsys, *args):
@@ -180,7 +172,7 @@ def test_ctrl_c_stops_within_a_second(links, tmp_path):
     # Ctrl-C as in a terminal, also where this test runs with SIGINT ignored (a background job of a script).
     code = ("import signal, sys; signal.signal(signal.SIGINT, signal.default_int_handler); "
             "import skav_batch.dataset as dataset; dataset.COMMIT_SECONDS = 0.2; "
-            "from skav_batch.cli import main; sys.exit(main(sys.argv[1:]))")
+            "from skav_batch.cli import command; sys.exit(command(sys.argv[1:]))")
     command = subprocess.Popen([sys.executable, "-c", code, "tables", *links, "--out", tmp_path, "--workers", "1"],
                                env=ENV, stderr=subprocess.PIPE, text=True)
     try:

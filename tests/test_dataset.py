@@ -15,7 +15,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import NAMES
+from conftest import NAMES, wait_until
 
 pq = pytest.importorskip("pyarrow.parquet", reason="the batch extra is not installed (pip install '.[batch]')")
 from skav_batch import read_tables  # noqa: E402
@@ -30,7 +30,7 @@ PATHS = [os.path.abspath(path) for path in os.environ.get("PYTHONPATH", "").spli
 ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
 # The command with commits every few hundredths of a second, so that a kill finds some done.
 COMMAND = ("import sys, skav_batch.dataset as dataset; dataset.COMMIT_SECONDS = 0.03; "
-           "from skav_batch.cli import main; sys.exit(main(sys.argv[1:]))")
+           "from skav_batch.cli import command; sys.exit(command(sys.argv[1:]))")
 
 
 def tables(folder, out, *options):
@@ -178,6 +178,26 @@ def test_a_full_disk_stops_the_run_and_keeps_the_dataset(tmp_path):
         subprocess.run(["umount", str(disk)], check=True)
 
 
+# Every part's writes and closes fail as on a full disk, in the reading threads: the run ends with the error.
+FAILING_WRITES = """import errno, sys, skav_batch.parts as parts
+class Full:
+    def __getattr__(self, name):
+        raise OSError(errno.ENOSPC, "No space left on device")
+parts.open_table_file = lambda path, name: open(path, "wb") and Full()
+from skav_batch.cli import command; sys.exit(command(sys.argv[1:]))"""
+
+
+@pytest.mark.parametrize("workers", ["1", "2"])
+def test_a_part_that_cannot_be_written_stops_the_run(tmp_path, workers):
+    folder = tmp_path / "runs"
+    folder.mkdir()
+    for i in range(20):
+        write(folder, f"{i:02d}.out", TDDFT + "\n" * i)
+    run = subprocess.run([sys.executable, "-c", FAILING_WRITES, "tables", str(folder), "--out", str(tmp_path / "out"),
+                          "--no-progress", "--workers", workers], capture_output=True, text=True, env=ENV, timeout=60)
+    assert run.returncode == 1 and run.stderr.endswith("No space left on device\n"), run.stderr
+
+
 def sample(i):
     return [TDDFT, CASSCF, TDDFT + CASSCF][i % 3] + "\n" * i
 
@@ -286,9 +306,11 @@ def test_a_kill_after_a_commit_interval_leaves_progress(tmp_path, seed):
     command = subprocess.Popen([sys.executable, "-c", code, "tables", str(folder), "--out", str(out), "--no-progress",
                                 "--workers", "1"], env=ENV, stderr=subprocess.DEVNULL)
     try:
-        while not (out / "_skav" / "lock").exists() and command.poll() is None:
-            time.sleep(0.005)
-        time.sleep(random.Random(seed).uniform(0.75, 1.5))  # three to six commit intervals into the run
+        # However slow the machine: past a first commit, and up to two intervals more.
+        wait_until(lambda: (out / "_skav" / "manifest.parquet").exists() or command.poll() is not None, 120,
+                   "a first commit")
+        assert command.poll() is None, "the run ended before its first commit"
+        time.sleep(random.Random(seed).uniform(0, 0.5))
     finally:
         command.send_signal(signal.SIGKILL)
         command.wait()

@@ -24,12 +24,12 @@ ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
 FILLER = b"  ITERATION   energy  -1234.56789012   change 0.000001   density 0.0000001\n" * 13_000  # 1 MB
 # The command, then its own peak and, with a limit, the address space it had before reading.
 COMMAND = """import re, resource, sys
-from skav_batch.cli import main
+from skav_batch.cli import command
 limit = int(sys.argv.pop(1))
 if limit:
     size = int(re.search(r"VmSize:\\s*(\\d+)", open("/proc/self/status").read())[1]) << 10
     resource.setrlimit(resource.RLIMIT_AS, (size + limit, size + limit))
-status = main(sys.argv[1:])
+status = command(sys.argv[1:])
 print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss >> 10)
 sys.exit(status)
 """
