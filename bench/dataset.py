@@ -3,7 +3,7 @@
 Usage: python bench/dataset.py [--parts shape,incremental,dry-run,scale,compressed,window] [--reps R] [--data DIR]
 
 - shape: 100 runs, each after 4 new outputs (copies of the samples) are added; then the parts per
-  table (target: at most 16), the seconds to read all six tables with pyarrow and the bytes on
+  table (target: at most 16), the seconds to read all tables with pyarrow and the bytes on
   disk, against a fresh dataset of the same 400 files (targets: at most 1.5x each).
 
 - incremental: 4,000 outputs (copies of the samples) read into a dataset, then 40 new ones
@@ -71,7 +71,7 @@ def copies(folder: Path, count: int, start: int = 0, extra: str = "") -> None:
 READ_ALL = """
 import statistics, sys, time
 import pyarrow.parquet as pq
-names = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "failures", "files"]
+names = ["soc_states", "soc_elements", "orbitals", "orbital_contributions", "soc_couplings", "soc_transitions", "failures", "files"]
 times = []
 for _ in range(int(sys.argv[2])):
     start = time.perf_counter()

@@ -26,8 +26,9 @@ __all__ = ["read_tables"]
 
 def read_tables(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]], kind: Kind = "auto",
                 pattern: str = "*.out", workers: int | None = None) -> dict[str, pa.Table]:
-    """The six tables (soc_states, soc_elements, orbitals, orbital_contributions, failures, files) of the
-    files, and of the files matching `pattern` below folders, read by `workers` threads (default:
+    """The tables (soc_states, soc_elements, orbitals, orbital_contributions, soc_couplings,
+    soc_transitions, failures, files) of the files, and of the files matching `pattern` below
+    folders, read by `workers` threads (default:
     one per core); or, for the folder of a dataset that `skav-rs tables` keeps, its committed
     tables. Needs the batch extra."""
     from pathlib import Path

@@ -201,7 +201,7 @@ def run_chunks(chunks: list[Task], kind: Kind, out: str, prefix: str, workers: i
 
 
 def read_files(paths: list[str], kind: Kind, workers: int | None = None) -> Tables:
-    """The six tables of the files, in memory, read by `workers` threads (default: one per core),
+    """The tables of the files, in memory, read by `workers` threads (default: one per core),
     rows in file-path order."""
     from concurrent.futures import ThreadPoolExecutor
 

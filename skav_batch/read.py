@@ -36,7 +36,7 @@ def failure(parser: str, error: BaseException) -> Failure:
 
 
 def read_native(paths: list[str], kind: Kind, cwd: str | None = None) -> tuple[dict[str, _columns.Table], int]:
-    """The six tables of the files as the native reader hands them over, and how many files failed.
+    """The tables of the files as the native reader hands them over, and how many files failed.
     Relative paths are opened from `cwd` (default: the current folder); the tables hold them as given."""
     opened = paths if cwd is None else [os.path.join(cwd, path) for path in paths]
     return _columns.read(opened, [label(path) for path in paths], kind, contents_of(opened))

@@ -47,7 +47,7 @@ def results_of(path: str, kind: Kind) -> Results:
     tables, _, [given] = _columns.read([path], [label(path)], kind, contents_of([path]), results=True)
     rows: Rows = {name: table.rows() for name, table in tables.items()}
     failures = tuple(Failure(*row[1:]) for row in rows["failures"])
-    [(*_, parsers, _, _, _, _)] = rows["files"]
+    [(_, _, _, _, parsers, *_)] = rows["files"]  # file, bytes, mtime_ns, compression, kind, ...
     failed = {entry.parser for entry in failures}
     return Results({parser: RESULTS[parser](rows) if parser in given else None
                     for parser in (parsers.split(",") if parsers else []) if parser not in failed}, failures)

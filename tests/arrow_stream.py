@@ -24,7 +24,7 @@ class Stream(ctypes.Structure):
                 ("get_last_error", c_void_p), ("release", c_void_p), ("private_data", c_void_p)]
 
 
-VALUES = {b"I": ctypes.c_uint32, b"f": ctypes.c_float, b"C": ctypes.c_uint8, b"c": ctypes.c_int8,
+VALUES = {b"I": ctypes.c_uint32, b"f": ctypes.c_float, b"g": ctypes.c_double, b"C": ctypes.c_uint8, b"c": ctypes.c_int8,
           b"L": ctypes.c_uint64, b"l": ctypes.c_int64}
 capsule_pointer = ctypes.pythonapi.PyCapsule_GetPointer
 capsule_pointer.restype, capsule_pointer.argtypes = c_void_p, [ctypes.py_object, c_char_p]

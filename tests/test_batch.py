@@ -13,14 +13,14 @@ from unittest.mock import ANY
 import pytest
 
 import skav_rs
-from conftest import NAMES, NO_SECTION, UNDER_ASAN, module_rows, stored, wait_until
+from conftest import EXTRAS, NAMES, NO_SECTION, UNDER_ASAN, module_rows, stored, wait_until
 
 distributed = pytest.importorskip("distributed", reason="the batch extra is not installed (pip install '.[batch]')")
 pq = pytest.importorskip("pyarrow.parquet")
 import skav_batch.read  # noqa: E402
 from skav_batch import read_tables  # noqa: E402
 from skav_batch.cli import main  # noqa: E402
-from skav_batch.tables import SCHEMAS  # noqa: E402
+from skav_batch.tables import SCHEMA_VERSIONS, SCHEMAS  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 TDDFT_PATH = str(ROOT / "samples" / "formaldehyde_tddft.out")
@@ -57,7 +57,7 @@ def rows_of(tables):
 
 
 def expected_rows(folder, files):
-    rows = {name: [] for name in NAMES}
+    rows = {name: [] for name in [*NAMES, *EXTRAS]}  # files of the module's sections only: no extras
     for name, (_, parsers, *no_section) in sorted(files.items()):
         if parsers is not None:
             for table, more in module_rows(str(folder / name), parsers).items():
@@ -74,7 +74,7 @@ def folder(tmp_path_factory):
 def test_tables_hold_the_module_results_field_by_field(folder):
     tables = read_tables([folder])
     assert {name: table.schema for name, table in tables.items()} == SCHEMAS
-    assert {name: sorted(rows_of(tables)[name]) for name in NAMES} == expected_rows(folder, FOLDER)
+    assert {name: sorted(rows_of(tables)[name]) for name in [*NAMES, *EXTRAS]} == expected_rows(folder, FOLDER)
 
 
 @pytest.mark.parametrize("kind, expected", [
@@ -141,7 +141,7 @@ def test_command_writes_the_same_tables(folder, tmp_path, engine):
     tables = rows_of(read_tables([tmp_path]))  # in file-path order, as read in memory
     of_fifo = {name: [row for row in rows if row[0] == str(fifo)] for name, rows in tables.items()}
     assert of_fifo["failures"] == [[str(fifo), "auto", "NotARegularFile", "not a regular file: a named pipe", None]]
-    assert of_fifo["files"] == [[str(fifo), None, None, None, None, None, 0, 0, True]]
+    assert of_fifo["files"] == [[str(fifo), None, None, None, None, None, 0, 0, 0, 0, True]]
     tables = {name: [row for row in rows if row[0] != str(fifo)] for name, rows in tables.items() if name != "failures"}
     assert tables == {name: rows for name, rows in rows_of(read_tables([folder])).items() if name != "failures"}
     assert_parts_are_as_readers_expect(tmp_path, {name: len(rows) for name, rows in rows_of(written(tmp_path)).items()})
@@ -151,7 +151,8 @@ def assert_parts_are_as_readers_expect(out, counts):
     """zstd parts that say which version wrote them, which DuckDB reads as pyarrow does."""
     for part in out.glob("*/part-*.parquet"):
         meta = pq.ParquetFile(part).metadata
-        assert {meta.row_group(0).column(0).compression} <= {"ZSTD"} and meta.metadata[b"skav_rs.schema_version"] == b"1"
+        version = str(SCHEMA_VERSIONS[part.parent.name]).encode()
+        assert {meta.row_group(0).column(0).compression} <= {"ZSTD"} and meta.metadata[b"skav_rs.schema_version"] == version
     duckdb = pytest.importorskip("duckdb")
     database = duckdb.connect()
     assert {name: database.execute(f"select count(*) from read_parquet('{out}/{name}/*.parquet')").fetchall()[0][0]

@@ -106,6 +106,7 @@ template <typename T>
 constexpr const char* arrow_format() {
     if constexpr (std::is_same_v<T, uint32_t>) return "I";
     if constexpr (std::is_same_v<T, float>) return "f";
+    if constexpr (std::is_same_v<T, double>) return "g";
     if constexpr (std::is_same_v<T, uint8_t>) return "C";
     if constexpr (std::is_same_v<T, int8_t>) return "c";
     if constexpr (std::is_same_v<T, uint64_t>) return "L";

@@ -61,9 +61,24 @@ void LineProbe::feed(std::string_view part) {
         if (part.empty()) return;
         content_started_ = true;
     }
-    if (kept_.size() < kKept) kept_.append(part.substr(0, kKept - kept_.size()));
+    size_t kept = std::min(part.size(), kKept - kept_.size());
+    kept_.append(part.substr(0, kept));
     content_ += part.size();
     last_ = part.back();
+    look_beyond(part.substr(kept));
+}
+
+void LineProbe::look_beyond(std::string_view part) {
+    for (size_t at = 0; !beyond_ && at < part.size();) {
+        if (size_t length = parsers::whitespace_length(part, at)) {
+            at += length;
+        } else if (cut_whitespace_at_end(part, at)) {
+            pending_ = part.substr(at);  // may yet be whitespace, once the next bytes come
+            return;
+        } else {
+            beyond_ = true;
+        }
+    }
 }
 
 std::string_view LineProbe::end(bool newline) {
@@ -71,13 +86,16 @@ std::string_view LineProbe::end(bool newline) {
         std::string rest = std::move(pending_);
         pending_.clear();
         content_started_ = true;
-        kept_.append(rest.substr(0, kKept - std::min(kKept, kept_.size())));
+        size_t kept = std::min(rest.size(), kKept - std::min(kKept, kept_.size()));
+        kept_.append(rest.substr(0, kept));
         content_ += rest.size();
         last_ = rest.back();
+        beyond_ = beyond_ || rest.size() > kept;
     }
     // The line cursor takes a "\r" before the newline off the line.
     size_t length = content_ - (newline && content_ > 0 && last_ == '\r' ? 1 : 0);
-    return std::string_view(kept_).substr(0, std::min(length, kKept));
+    if (beyond_ && kept_.size() == kKept) kept_.push_back('.');
+    return std::string_view(kept_).substr(0, beyond_ ? kept_.size() : std::min(length, kKept));
 }
 
 void FieldCapture::feed(std::string_view part) {

@@ -8,11 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "parsers/headings.hpp"
+
 namespace columns {
 
 // A line's stand-in: the line after its leading whitespace, cut after a few more characters than
-// the longest heading has. A heading test gives the same answer for both, so a reading that looks
-// for headings reads either alike.
+// the longest heading has, and then, if anything but whitespace follows, one more character. A
+// heading test gives the same answer for both, also one that takes trailing whitespace off, so a
+// reading that looks for headings reads either alike.
 class LineProbe {
 public:
     // The next bytes of the line.
@@ -21,12 +24,15 @@ public:
     std::string_view end(bool newline);
 
 private:
-    static constexpr size_t kKept = 37;  // beyond every heading
+    static constexpr size_t kKept = parsers::headings::kLongestHeading + 1;
+    // Takes note of something else than whitespace after the kept bytes.
+    void look_beyond(std::string_view part);
 
     std::string pending_;  // the first bytes of what may be a whitespace character
     std::string kept_;     // the first bytes after the leading whitespace
     size_t content_ = 0;   // bytes after the leading whitespace
     bool content_started_ = false;
+    bool beyond_ = false;    // something else than whitespace after the kept bytes
     char last_ = 0;
 };
 

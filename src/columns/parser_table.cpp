@@ -5,6 +5,7 @@
 #include "core/check.hpp"
 #include "parsers/casscf.hpp"
 #include "parsers/headings.hpp"
+#include "parsers/soc_tables.hpp"
 #include "parsers/tddft.hpp"
 
 namespace columns {
@@ -88,18 +89,47 @@ private:
     std::optional<records::casscf::CASSCFOutput> output_;
 };
 
+// A table beside the eigenvectors: `Records` from `Reading`, added by `add` and counted in `counted`.
+template <typename Reading, typename Records, void (Tables::*add)(std::string_view, const Records&), Counted counted>
+class SOCTableReading final : public ParserReading {
+public:
+    void read(parsers::LineCursor& lines) override { reading_.read(lines); }
+    bool reads_whole_lines() const noexcept override { return reading_.reads_whole_lines(); }
+    bool pending() const noexcept override { return false; }  // a failure ends the reading at once
+    void settle(std::string_view, size_t) noexcept override {}
+    void finish() override { output_ = std::move(reading_).finish(); }
+    bool has_result() const noexcept override { return !output_.empty(); }
+    void add_rows(std::string_view file, Tables& tables, Counts& counts) const override {
+        (tables.*add)(file, output_);
+        counts[static_cast<size_t>(counted)] = static_cast<uint32_t>(output_.size());
+    }
+
+private:
+    Reading reading_;
+    Records output_;
+};
+
+using CouplingsReading = SOCTableReading<parsers::tddft::SOCCouplingsReading, std::vector<records::tddft::SOCCoupling>,
+                                         &Tables::add_couplings, Counted::SOCCouplings>;
+using SpectraReading = SOCTableReading<parsers::tddft::SOCSpectraReading, std::vector<records::tddft::SOCTransition>,
+                                       &Tables::add_transitions, Counted::SOCTransitions>;
+
 template <typename Reading>
 std::unique_ptr<ParserReading> start() {
     return std::make_unique<Reading>();
 }
 
+constexpr std::array<Extra, 2> kTDDFTExtras = {Extra{headings::kSOCCouplingsCommon, start<CouplingsReading>},
+                                               Extra{headings::kSpectraCommon, start<SpectraReading>}};
+
 }  // namespace
 
-static_assert(std::tuple_size_v<decltype(kParsers)> <= kMostTargets, "the scan looks for every parser's needle at once");
-
 const std::array<Parser, 2> kParsers = {
-    Parser{"tddft", {headings::kSOCCommon, headings::kSOCAny}, start<TDDFTReading>},
+    Parser{"tddft", {headings::kSOCCommon, headings::kSOCAny}, start<TDDFTReading>, kTDDFTExtras},
     Parser{"casscf", {headings::kComposition, std::span(&headings::kComposition, 1)}, start<CASSCFReading>},
 };
+
+static_assert(std::tuple_size_v<decltype(kParsers)> + kTDDFTExtras.size() <= kMostTargets,
+              "the scan looks for every reading's needle at once");
 
 }  // namespace columns

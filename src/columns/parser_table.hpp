@@ -35,6 +35,13 @@ public:
     virtual void add_rows(std::string_view file, Tables& tables, Counts& counts) const = 0;
 };
 
+// A reading of tables beside a parser's result, in every file the parser runs on: it reads, and
+// fails (error "MalformedRow"), on its own. The module's calls know none: skav-rs json reads none.
+struct Extra {
+    std::string_view needle;  // what the scan looks for, for the reading's cursor to jump to
+    std::unique_ptr<ParserReading> (*start)();
+};
+
 struct Parser {
     // The kind option that asks for it; its name in failure rows and in the files row.
     std::string_view name;
@@ -43,6 +50,7 @@ struct Parser {
     ScanTarget target;
     // A new reading of one file.
     std::unique_ptr<ParserReading> (*start)();
+    std::span<const Extra> extras = {};
 };
 
 extern const std::array<Parser, 2> kParsers;

@@ -52,10 +52,11 @@ private:
 // and the rows they make of it.
 class FileReading {
 public:
-    // `report`: write the report of each failed check as the module's call would, in the order of
-    // the parsers, as their rows are added.
+    // `report`: read as the module's calls do, for their results only (no parser's extras), and
+    // write the report of each failed check as the call would, in the order of the parsers, as
+    // their rows are added.
     FileReading(const FileToRead& file, Kind kind, bool report)
-        : file_(file), kind_(kind), report_(report), entries_(entries_for(kind)), targets_(targets_of(entries_)) {}
+        : file_(file), kind_(kind), report_(report), entries_(entries_for(kind, !report)), targets_(targets_of(entries_)) {}
     // Reads the file's bytes from `source`; `counter` counts lines again where a number is asked for
     // (none: they are counted as they go). A failure to read them is thrown: a read failure
     // (CheckFailure), std::bad_alloc, ContentFailure.
@@ -70,7 +71,8 @@ public:
 
 private:
     struct Entry {
-        size_t parser;  // in kParsers
+        size_t parser;        // in kParsers
+        const Extra* extra;  // one of its extras, or none for the parser's own reading
         std::unique_ptr<ParserReading> reading;
         std::optional<Failure> failure;
     };
@@ -81,7 +83,11 @@ private:
     void run(Entry& entry, Step&& step, Settle&& settle);
     bool reads_whole_lines() const noexcept;
 
-    static std::vector<Entry> entries_for(Kind kind);
+    static std::vector<Entry> entries_for(Kind kind, bool extras);
+    // Whether the parser runs on the file (its own reading is the entry `index`).
+    bool runs(size_t index, bool read_failed) const;
+    // The failure row of an entry that runs, if it has one.
+    std::optional<Failure> failure_of(const Entry& entry, const std::optional<Failure>& read_failure) const;
     static std::vector<ScanTarget> targets_of(const std::vector<Entry>& entries);
 
     const FileToRead& file_;
@@ -92,18 +98,42 @@ private:
     std::optional<FileScan> scan_;  // of the bytes read
 };
 
-std::vector<FileReading::Entry> FileReading::entries_for(Kind kind) {
+std::vector<FileReading::Entry> FileReading::entries_for(Kind kind, bool extras) {
     std::vector<Entry> entries;
     for (size_t p = 0; p < kParsers.size(); ++p) {
-        if (!kind.parser || *kind.parser == p) entries.push_back({p, kParsers[p].start(), std::nullopt});
+        if (kind.parser && *kind.parser != p) continue;
+        entries.push_back({p, nullptr, kParsers[p].start(), std::nullopt});
+        if (!extras) continue;
+        for (const Extra& extra : kParsers[p].extras) entries.push_back({p, &extra, extra.start(), std::nullopt});
     }
     return entries;
 }
 
+// A target for each entry, in order: an extra's holds no heading, and decides nothing.
 std::vector<ScanTarget> FileReading::targets_of(const std::vector<Entry>& entries) {
     std::vector<ScanTarget> targets;
-    for (const Entry& entry : entries) targets.push_back(kParsers[entry.parser].target);
+    for (const Entry& entry : entries) {
+        targets.push_back(entry.extra ? ScanTarget{entry.extra->needle, {}} : kParsers[entry.parser].target);
+    }
     return targets;
+}
+
+bool FileReading::runs(size_t index, bool read_failed) const {
+    // An unreadable file goes to the first parser, whose failure then says why.
+    return kind_.parser || (read_failed ? index == 0 : scan_->holds(index));
+}
+
+std::optional<Failure> FileReading::failure_of(const Entry& entry, const std::optional<Failure>& read_failure) const {
+    if (entry.extra) return entry.failure;  // the file's own failures are the parser's
+    if (file_.unencodable) {
+        // A name without UTF-8 form fails before the file is read, as the module's argument check does.
+        return Failure{"UnicodeEncodeError", *file_.unencodable, std::nullopt};
+    }
+    if (read_failure) return read_failure;
+    if (const std::optional<core::Location>& where = scan_->invalid_utf8()) {
+        return failure_of(core::not_utf8_failure(*where));
+    }
+    return entry.failure;
 }
 
 Failure FileReading::failure_of(const CheckFailure& failure) const {
@@ -120,6 +150,7 @@ void FileReading::run(Entry& entry, Step&& step, Settle&& settle) {
     } catch (CheckFailure& failure) {
         settle(failure.location());
         entry.failure = failure_of(failure);
+        if (entry.extra) entry.failure->error = "MalformedRow";
     } catch (const std::bad_alloc&) {
         entry.failure = memory_error();
     } catch (const std::length_error&) {
@@ -180,28 +211,22 @@ FileOutcome FileReading::add_rows(const std::optional<Failure>& read_failure, st
     if (!read_failure) row.program_version = scan_->program_version();
     std::string parsers_ran;
     bool any_ran = false;
+    bool file_failed = read_failure || file_.unencodable || scan_->invalid_utf8();
+    size_t own = 0;  // the entry of the parser's own reading
     for (Entry& entry : entries_) {
         const Parser& parser = kParsers[entry.parser];
-        // An unreadable file goes to the first parser, whose failure then says why.
-        size_t index = static_cast<size_t>(&entry - entries_.data());
-        bool runs = kind_.parser || (read_failure ? index == 0 : scan_->holds(index));
-        if (!runs) continue;
-        any_ran = true;
-        // A parser runs unless the name stops it, as the module's argument check stops the call.
-        if (!file_.unencodable) parsers_ran.append(parsers_ran.empty() ? "" : ",").append(parser.name);
-        std::optional<Failure> failure = entry.failure;
-        if (file_.unencodable) {
-            // A name without UTF-8 form fails before the file is read, as the module's argument check does.
-            failure = Failure{"UnicodeEncodeError", *file_.unencodable, std::nullopt};
-        } else if (read_failure) {
-            failure = read_failure;
-        } else if (const std::optional<core::Location>& where = scan_->invalid_utf8()) {
-            failure = failure_of(core::not_utf8_failure(*where));
+        if (!entry.extra) own = static_cast<size_t>(&entry - entries_.data());
+        if (!runs(own, read_failure.has_value()) || (entry.extra && file_failed)) continue;
+        if (!entry.extra) {
+            any_ran = true;
+            // A parser runs unless the name stops it, as the module's argument check stops the call.
+            if (!file_.unencodable) parsers_ran.append(parsers_ran.empty() ? "" : ",").append(parser.name);
         }
+        std::optional<Failure> failure = failure_of(entry, read_failure);
         if (!failure) {
             try {
                 entry.reading->add_rows(file_.label, tables, row.counts);
-                if (entry.reading->has_result()) outcome.results |= 1u << entry.parser;
+                if (!entry.extra && entry.reading->has_result()) outcome.results |= 1u << entry.parser;
             } catch (const std::bad_alloc&) {
                 failure = memory_error();
             } catch (const std::length_error&) {

@@ -10,9 +10,14 @@ Tables::Tables(size_t string_limit)
       orbitals_({"file", "orbital", "orbital_nr", "energy", "occupation", "contributions"}, string_limit),
       orbital_contributions_({"file", "orbital", "row", "atom_nr", "element", "orbital_type", "contribution"},
                              string_limit),
+      soc_couplings_({"file", "triplet", "singlet", "z_real", "z_imag", "x_real", "x_imag", "y_real", "y_imag"},
+                     string_limit),
+      soc_transitions_({"file", "kind", "from_state", "to_state", "from_multiplicity", "to_multiplicity", "energy_ev",
+                        "energy_cm1", "wavelength_nm", "strength", "squared", "x", "y", "z"},
+                       string_limit),
       failures_({"file", "kind", "error", "message", "where"}, string_limit),
       files_({"file", "bytes", "mtime_ns", "compression", "kind", "program_version", kCountedTables[0], kCountedTables[1],
-              "failed"},
+              kCountedTables[2], kCountedTables[3], "failed"},
              string_limit) {}
 
 namespace {
@@ -73,13 +78,33 @@ void Tables::append_casscf(std::string_view file, const records::casscf::CASSCFO
     }
 }
 
+void Tables::add_couplings(std::string_view file, const std::vector<records::tddft::SOCCoupling>& couplings) {
+    all_or_nothing([&] {
+        soc_couplings_.reserve_more(couplings.size(), couplings.size() * file.size());
+        for (const records::tddft::SOCCoupling& x : couplings) {
+            soc_couplings_.append(file, x.triplet, x.singlet, x.z_real, x.z_imag, x.x_real, x.x_imag, x.y_real, x.y_imag);
+        }
+    }, soc_couplings_);
+}
+
+void Tables::add_transitions(std::string_view file, const std::vector<records::tddft::SOCTransition>& transitions) {
+    all_or_nothing([&] {
+        soc_transitions_.reserve_more(transitions.size(), transitions.size() * file.size());
+        for (const records::tddft::SOCTransition& x : transitions) {
+            soc_transitions_.append(file, records::tddft::kSpectrumKinds[static_cast<size_t>(x.kind)], x.from_state,
+                                    x.to_state, x.from_multiplicity, x.to_multiplicity, x.energy_ev, x.energy_cm1,
+                                    x.wavelength_nm, x.strength, x.squared, x.x, x.y, x.z);
+        }
+    }, soc_transitions_);
+}
+
 void Tables::add_failure(std::string_view file, const FailureRow& failure) {
     failures_.append(file, failure.parser, failure.error, failure.message, failure.where);
 }
 
 void Tables::add_file(std::string_view file, const FileRow& row) {
     files_.append(file, row.bytes, row.mtime_ns, row.compression, row.parsers, row.program_version, row.counts[0],
-                  row.counts[1], row.failed);
+                  row.counts[1], row.counts[2], row.counts[3], row.failed);
 }
 
 std::vector<std::pair<const char*, ColumnTable>> Tables::finish() const {
@@ -87,8 +112,10 @@ std::vector<std::pair<const char*, ColumnTable>> Tables::finish() const {
             {kTableNames[1], soc_elements_.finish()},
             {kTableNames[2], orbitals_.finish()},
             {kTableNames[3], orbital_contributions_.finish()},
-            {kTableNames[4], failures_.finish()},
-            {kTableNames[5], files_.finish()}};
+            {kTableNames[4], soc_couplings_.finish()},
+            {kTableNames[5], soc_transitions_.finish()},
+            {kTableNames[6], failures_.finish()},
+            {kTableNames[7], files_.finish()}};
 }
 
 }  // namespace columns

@@ -151,6 +151,18 @@ public:
         return std::nullopt;
     }
 
+    // Takes lines up to and including the next one that holds `needle` anywhere and returns it;
+    // the lines before it are passed over unexamined, as by next_heading.
+    std::optional<std::string_view> next_holding(std::string_view needle) noexcept {
+        const char* hit = rest_.empty() ? nullptr : next_hit(needle);
+        if (!hit) {
+            rest_ = {};
+            return std::nullopt;
+        }
+        rest_.remove_prefix(start_of_line(static_cast<size_t>(hit - rest_.data())));
+        return next();
+    }
+
 private:
     // The first occurrence of `needle` in the rest (which is not empty), or nullptr.
     const char* next_hit(std::string_view needle) const noexcept {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 // Standard libraries without float from_chars (libc++ before 20) read with strtof_l.
 #if !defined(SKAV_USE_STRTOF) && !(defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L)
@@ -66,11 +67,12 @@ bool equals_ignoring_case(std::string_view text, std::string_view lower) {
     return true;
 }
 
-std::optional<float> read_special(std::string_view word) {
+template <typename Float>
+std::optional<Float> read_special(std::string_view word) {
     if (equals_ignoring_case(word, "inf") || equals_ignoring_case(word, "infinity")) {
-        return std::numeric_limits<float>::infinity();
+        return std::numeric_limits<Float>::infinity();
     }
-    if (equals_ignoring_case(word, "nan")) return std::numeric_limits<float>::quiet_NaN();
+    if (equals_ignoring_case(word, "nan")) return std::numeric_limits<Float>::quiet_NaN();
     return std::nullopt;
 }
 
@@ -128,17 +130,20 @@ bool is_huge(std::string_view text) {
 #endif
 
 // Clinger's fast path for the usual short texts such as 0.98765 or -27517.30: a mantissa
-// up to 2^24 and a power of ten up to 10^10 are both exact floats, so one division rounds
-// correctly. Anything else (exponents, long digit runs) is left to the general reader.
-std::optional<float> read_short_decimal(std::string_view text) {
-    constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-    uint32_t mantissa = 0;
+// up to 2^24 (2^53 for a double) and a power of ten up to 10^10 are both exact, so one
+// division rounds correctly. Anything else (exponents, long digit runs) is left to the
+// general reader.
+template <typename Float>
+std::optional<Float> read_short_decimal(std::string_view text) {
+    constexpr Float kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+    constexpr uint64_t kMostMantissa = uint64_t{1} << std::numeric_limits<Float>::digits;
+    uint64_t mantissa = 0;
     int fraction_digits = -1;  // -1 until the point
     bool any_digit = false;
     for (char c : text) {
         if (is_digit(c)) {
-            mantissa = mantissa * 10 + static_cast<uint32_t>(c - '0');
-            if (mantissa > (uint32_t{1} << 24)) return std::nullopt;
+            mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+            if (mantissa > kMostMantissa) return std::nullopt;
             any_digit = true;
             if (fraction_digits >= 0 && ++fraction_digits > 10) return std::nullopt;
         } else if (c == '.' && fraction_digits < 0) {
@@ -148,25 +153,48 @@ std::optional<float> read_short_decimal(std::string_view text) {
         }
     }
     if (!any_digit) return std::nullopt;
-    return static_cast<float>(mantissa) / kPowersOfTen[fraction_digits < 0 ? 0 : fraction_digits];
+    return static_cast<Float>(mantissa) / kPowersOfTen[fraction_digits < 0 ? 0 : fraction_digits];
 }
 
-// Nearest float to a well-formed decimal text, ties to even; beyond the range reads as
+// Nearest value to a well-formed decimal text, ties to even; beyond the range reads as
 // infinity, below it as zero.
-float read_decimal(std::string_view text) {
+template <typename Float>
+Float read_decimal(std::string_view text) {
 #ifndef SKAV_USE_STRTOF
-    float value = 0;
+    Float value = 0;
     auto result = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
-        return is_huge(text) ? std::numeric_limits<float>::infinity() : 0.0f;
+        return is_huge(text) ? std::numeric_limits<Float>::infinity() : Float{0};
     }
     return value;
 #else
-    // strtof in the C locale rounds correctly too, and the text is known to be plain decimal.
+    // strtof and strtod in the C locale round correctly too, and the text is known to be plain decimal.
     static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
     std::string copy(text);
-    return strtof_l(copy.c_str(), nullptr, c_locale);
+    if constexpr (std::is_same_v<Float, float>) {
+        return strtof_l(copy.c_str(), nullptr, c_locale);
+    } else {
+        return strtod_l(copy.c_str(), nullptr, c_locale);
+    }
 #endif
+}
+
+template <typename Float>
+Parsed<Float> parse_float(std::string_view text) {
+    auto error = [](const char* kind) { return Parsed<Float>{{}, {kFloatError, kind}}; };
+    if (text.empty()) return error("Empty");
+    bool negative = text[0] == '-';
+    if (text[0] == '+' || text[0] == '-') text.remove_prefix(1);
+    Float value = 0;
+    if (auto fast = read_short_decimal<Float>(text)) {
+        value = *fast;
+    } else if (auto special = read_special<Float>(text)) {
+        value = *special;
+    } else {
+        if (!is_decimal(text)) return error("Invalid");
+        value = read_decimal<Float>(text);
+    }
+    return {negative ? -value : value, {}};
 }
 
 }  // namespace
@@ -175,22 +203,8 @@ Parsed<uint32_t> parse_u32(std::string_view text) { return parse_integer<uint32_
 Parsed<uint8_t> parse_u8(std::string_view text) { return parse_integer<uint8_t>(text); }
 Parsed<int8_t> parse_i8(std::string_view text) { return parse_integer<int8_t>(text); }
 
-Parsed<float> parse_f32(std::string_view text) {
-    auto error = [](const char* kind) { return Parsed<float>{{}, {kFloatError, kind}}; };
-    if (text.empty()) return error("Empty");
-    bool negative = text[0] == '-';
-    if (text[0] == '+' || text[0] == '-') text.remove_prefix(1);
-    float value = 0;
-    if (auto fast = read_short_decimal(text)) {
-        value = *fast;
-    } else if (auto special = read_special(text)) {
-        value = *special;
-    } else {
-        if (!is_decimal(text)) return error("Invalid");
-        value = read_decimal(text);
-    }
-    return {negative ? -value : value, {}};
-}
+Parsed<float> parse_f32(std::string_view text) { return parse_float<float>(text); }
+Parsed<double> parse_f64(std::string_view text) { return parse_float<double>(text); }
 
 std::string NumberError::message() const {
     return std::string(core::kUnwrapErr) + type + " { kind: " + kind + " }";

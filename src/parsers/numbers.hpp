@@ -29,5 +29,6 @@ Parsed<uint32_t> parse_u32(std::string_view text);
 Parsed<uint8_t> parse_u8(std::string_view text);
 Parsed<int8_t> parse_i8(std::string_view text);
 Parsed<float> parse_f32(std::string_view text);
+Parsed<double> parse_f64(std::string_view text);
 
 }  // namespace parsers

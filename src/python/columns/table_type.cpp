@@ -77,6 +77,7 @@ Ref value_of(const char* format, const ::columns::ArrayBuffers& column, int64_t 
         }
         case 'b': return Ref::borrow(bit(values, i) ? Py_True : Py_False);
         case 'f': return checked(PyFloat_FromDouble(value_at<float>(values, i)));
+        case 'g': return checked(PyFloat_FromDouble(value_at<double>(values, i)));
         case 'I': return checked(PyLong_FromUnsignedLong(value_at<uint32_t>(values, i)));
         case 'C': return checked(PyLong_FromUnsignedLong(value_at<uint8_t>(values, i)));
         case 'c': return checked(PyLong_FromLong(value_at<int8_t>(values, i)));

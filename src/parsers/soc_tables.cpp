@@ -1,0 +1,288 @@
+#include "parsers/soc_tables.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "core/check.hpp"
+#include "parsers/headings.hpp"
+#include "parsers/numbers.hpp"
+
+namespace parsers::tddft {
+namespace {
+
+using records::tddft::SOCCoupling;
+using records::tddft::SOCTransition;
+using records::tddft::SpectrumKind;
+
+// A line of hyphens, as frames and the rules under headers are.
+bool is_rule(std::string_view line) {
+    std::string_view text = trim(line);
+    return !text.empty() && text.find_first_not_of('-') == std::string_view::npos;
+}
+
+bool is_blank(std::string_view line) { return trim_start(line).empty(); }
+
+[[noreturn]] void fail_row(std::string_view table, const char* reason, std::string_view line) {
+    core::fail(std::string(table) + ": the row does not read: " + reason, core::Location::line_of(line));
+}
+
+// The fields of a line, as the module's fields split it.
+std::vector<std::string_view> fields_of(std::string_view line) {
+    std::vector<std::string_view> fields;
+    Fields split(line);
+    while (std::optional<std::string_view> field = split.next()) fields.push_back(*field);
+    return fields;
+}
+
+// A row of couplings taken from the front: words, and the parentheses and commas between them,
+// which may touch the numbers.
+class RowText {
+public:
+    explicit RowText(std::string_view line) : line_(line), rest_(line) {}
+
+    uint32_t integer() { return checked(parse_u32(word())); }
+    double number() { return checked(parse_f64(word())); }
+    void mark(char c, const char* reason) {
+        rest_ = trim_start(rest_);
+        if (rest_.empty()) fail("the row ends early");
+        if (rest_.front() != c) fail(reason);
+        rest_.remove_prefix(1);
+    }
+    void end() {
+        if (!trim_start(rest_).empty()) fail("more than a row holds");
+    }
+
+private:
+    static bool is_mark(char c) { return c == '(' || c == ')' || c == ','; }
+    std::string_view word() {
+        rest_ = trim_start(rest_);
+        size_t n = 0;
+        while (n < rest_.size() && !is_mark(rest_[n]) && whitespace_length(rest_, n) == 0) ++n;
+        if (n == 0) fail(rest_.empty() ? "the row ends early" : "a missing field");
+        std::string_view word = rest_.substr(0, n);
+        rest_.remove_prefix(n);
+        return word;
+    }
+    template <typename T>
+    T checked(Parsed<T> parsed) {
+        if (parsed.error.kind) fail("a bad number");
+        return parsed.value;
+    }
+    [[noreturn]] void fail(const char* reason) { fail_row(kCouplingsTable, reason, line_); }
+
+    std::string_view line_, rest_;
+};
+
+SOCCoupling coupling_of(std::string_view line) {
+    RowText row(line);
+    SOCCoupling coupling{};
+    coupling.triplet = row.integer();
+    coupling.singlet = row.integer();
+    using Part = double SOCCoupling::*;
+    constexpr std::array<std::pair<Part, Part>, 3> kPairs = {{{&SOCCoupling::z_real, &SOCCoupling::z_imag},
+                                                               {&SOCCoupling::x_real, &SOCCoupling::x_imag},
+                                                               {&SOCCoupling::y_real, &SOCCoupling::y_imag}}};
+    for (auto [real, imag] : kPairs) {
+        row.mark('(', "a missing parenthesis");
+        coupling.*real = row.number();
+        row.mark(',', "a missing comma");
+        coupling.*imag = row.number();
+        row.mark(')', "a missing parenthesis");
+    }
+    row.end();
+    return coupling;
+}
+
+// The heading's kind in `headings`, if it is one of them.
+std::optional<SpectrumKind> kind_of(std::string_view heading, const std::array<std::string_view, 4>& headings) {
+    auto found = std::find(headings.begin(), headings.end(), heading);
+    if (found == headings.end()) return std::nullopt;
+    return static_cast<SpectrumKind>(found - headings.begin());
+}
+
+// One row of a spectrum. Later layout: "0-1.0A  ->  1-3.0A eV cm-1 nm strength [squared] x y z",
+// where the arrow touches a label of three digits; earlier: "0 1 cm-1 nm strength [squared] x y
+// z", whose two state numbers (four places each) touch from 1000 on. A CD spectrum has no
+// squared moment.
+class SpectrumRow {
+public:
+    SpectrumRow(std::string_view line, bool later, SpectrumKind kind) : line_(line) {
+        bool cd = kind == SpectrumKind::CDElectric || kind == SpectrumKind::CDVelocity;
+        // The fields after the arrow (the second label and the values), or all of them.
+        size_t expected = 8 + (cd ? 0 : 1);
+        std::string_view from;
+        if (later) {
+            size_t arrow = line.find("->");
+            if (arrow == std::string_view::npos) fail("a missing arrow");
+            from = trim(line.substr(0, arrow));
+            fields_ = fields_of(line.substr(arrow + 2));
+        } else {
+            fields_ = fields_of(line);
+            if (fields_.size() + 1 == expected && !fields_.empty() && fields_[0].size() > 4) {
+                std::string_view both = fields_[0];
+                fields_[0] = both.substr(0, both.size() - 4);
+                fields_.insert(fields_.begin() + 1, both.substr(both.size() - 4));
+            }
+        }
+        if (fields_.size() < expected) fail("the row ends early");
+        if (fields_.size() > expected) fail("more than a row holds");
+        transition_.kind = kind;
+        if (later) {
+            state(from, transition_.from_state, transition_.from_multiplicity);
+            state(fields_[next_++], transition_.to_state, transition_.to_multiplicity);
+            transition_.energy_ev = number();
+        } else {
+            transition_.from_state = checked(parse_u32(fields_[next_++]));
+            transition_.to_state = checked(parse_u32(fields_[next_++]));
+        }
+        transition_.energy_cm1 = number();
+        transition_.wavelength_nm = number();
+        transition_.strength = number();
+        if (!cd) transition_.squared = number();
+        transition_.x = number();
+        transition_.y = number();
+        transition_.z = number();
+    }
+    const SOCTransition& transition() const noexcept { return transition_; }
+
+private:
+    // "state-multiplicity" and a symmetry label, as in 1-3.0A (a label without symmetry reads too).
+    void state(std::string_view label, uint32_t& number, std::optional<float>& multiplicity) {
+        size_t dash = label.find('-');
+        if (dash == std::string_view::npos) fail("a bad state label");
+        size_t symmetry = std::min(label.find_first_not_of("0123456789.", dash + 1), label.size());
+        Parsed<uint32_t> state = parse_u32(label.substr(0, dash));
+        Parsed<float> value = parse_f32(label.substr(dash + 1, symmetry - dash - 1));
+        if (state.error.kind || value.error.kind) fail("a bad state label");
+        number = state.value;
+        multiplicity = value.value;
+    }
+    double number() { return checked(parse_f64(fields_[next_++])); }
+    template <typename T>
+    T checked(Parsed<T> parsed) {
+        if (parsed.error.kind) fail("a bad number");
+        return parsed.value;
+    }
+    [[noreturn]] void fail(const char* reason) { fail_row(kTransitionsTable, reason, line_); }
+
+    std::string_view line_;
+    std::vector<std::string_view> fields_;
+    size_t next_ = 0;
+    SOCTransition transition_{};
+};
+
+}  // namespace
+
+void SOCCouplingsReading::read(LineCursor& lines) {
+    for (;;) {
+        std::optional<std::string_view> line =
+            step_ == Step::Seek ? lines.next_holding(headings::kSOCCouplingsCommon) : lines.next();
+        if (!line) return;
+        switch (step_) {
+            case Step::Seek:
+                if (trim(*line) == headings::kSOCCouplings) step_ = Step::Frame;
+                break;
+            case Step::Frame: step_ = is_rule(*line) ? Step::Root : Step::Seek; break;
+            case Step::Root: step_ = Step::Header; break;
+            case Step::Header: {
+                // The Z/X/Y form; the spherical one names MS instead.
+                constexpr std::array<std::string_view, 5> kNames = {"T", "S", "Z", "X", "Y"};
+                std::vector<std::string_view> names = fields_of(*line);
+                step_ = std::equal(names.begin(), names.end(), kNames.begin(), kNames.end()) ? Step::Rule : Step::Seek;
+                break;
+            }
+            case Step::Rule: step_ = is_rule(*line) ? Step::Rows : Step::Seek; break;
+            case Step::Rows:
+                if (is_blank(*line) || is_rule(*line)) {
+                    end_table();
+                } else {
+                    table_.push_back(coupling_of(*line));
+                }
+                break;
+        }
+    }
+}
+
+void SOCCouplingsReading::end_table() {
+    last_ = std::move(table_);
+    table_.clear();
+    step_ = Step::Seek;
+}
+
+std::vector<SOCCoupling> SOCCouplingsReading::finish() && {
+    if (step_ == Step::Rows) end_table();  // a table at the end of the text
+    return std::move(last_);
+}
+
+void SOCSpectraReading::read(LineCursor& lines) {
+    for (;;) {
+        std::optional<std::string_view> line =
+            step_ == Step::Seek ? lines.next_holding(headings::kSpectraCommon) : lines.next();
+        if (!line) return;
+        switch (step_) {
+            case Step::Seek: {
+                std::string_view text = trim(*line);
+                if (std::find(headings::kSpectraTitles.begin(), headings::kSpectraTitles.end(), text) !=
+                    headings::kSpectraTitles.end()) {
+                    titled_ = true;
+                } else if (titled_) {
+                    std::optional<SpectrumKind> later = kind_of(text, headings::kSpectraLater);
+                    std::optional<SpectrumKind> earlier = kind_of(text, headings::kSpectraEarlier);
+                    if (later || earlier) {
+                        kind_ = later ? *later : *earlier;
+                        step_ = Step::Header;
+                    }
+                }
+                break;
+            }
+            case Step::Header: {
+                if (is_blank(*line) || is_rule(*line)) break;  // the frame around the heading
+                std::optional<std::string_view> first = Fields(*line).next();
+                later_ = first == "Transition";
+                step_ = later_ || first == "States" ? Step::Units : Step::Seek;
+                break;
+            }
+            // Other methods print the same headings over populations: not transitions of this part.
+            case Step::Units: step_ = line->find("population") == std::string_view::npos ? Step::Rule : Step::Seek; break;
+            case Step::Rule: step_ = is_rule(*line) ? Step::Rows : Step::Seek; break;
+            case Step::Rows:
+                if (is_blank(*line) || is_rule(*line)) {
+                    end_table();
+                } else {
+                    table_.push_back(SpectrumRow(*line, later_, kind_).transition());
+                }
+                break;
+        }
+    }
+}
+
+void SOCSpectraReading::end_table() {
+    last_[static_cast<size_t>(kind_)] = std::move(table_);
+    table_.clear();
+    step_ = Step::Seek;
+}
+
+std::vector<SOCTransition> SOCSpectraReading::finish() && {
+    if (step_ == Step::Rows) end_table();
+    std::vector<SOCTransition> all;
+    for (std::optional<std::vector<SOCTransition>>& table : last_) {
+        if (table) all.insert(all.end(), table->begin(), table->end());
+    }
+    return all;
+}
+
+std::vector<SOCCoupling> read_soc_couplings(std::string_view text) {
+    LineCursor lines(text);
+    SOCCouplingsReading reading;
+    reading.read(lines);
+    return std::move(reading).finish();
+}
+
+std::vector<SOCTransition> read_soc_spectra(std::string_view text) {
+    LineCursor lines(text);
+    SOCSpectraReading reading;
+    reading.read(lines);
+    return std::move(reading).finish();
+}
+
+}  // namespace parsers::tddft
