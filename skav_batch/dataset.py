@@ -26,7 +26,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
 from skav_batch import _columns
-from skav_batch.parts import SetupError, local_files, part_name, staged_name, sync, write_parts
+from skav_batch.parts import SetupError, local_files, part_name, read_part, staged_name, sync, write_parts
 from skav_batch.read import label
 from skav_batch.tasks import Summary
 from skav_batch.version import package_version
@@ -58,6 +58,7 @@ class Manifest(NamedTuple):
 
     table: pa.Table | None  # none before the first commit
     parts: list[str]
+    schemas: dict[str, int] = {}  # the schema version of each table, as its parts hold it
 
 
 class Plan(NamedTuple):
@@ -116,6 +117,12 @@ def on_disk(path: str) -> tuple[int | None, int | None]:
     return status.st_size, status.st_mtime_ns
 
 
+def schema_versions() -> dict[str, int]:
+    from skav_batch.tables import SCHEMA_VERSIONS
+
+    return SCHEMA_VERSIONS
+
+
 def reading_of(kind: Kind) -> str:
     return f"{kind} {package_version()}"
 
@@ -140,7 +147,10 @@ def load(out: Path) -> Manifest:
     table = pq.ParquetFile(path).read()  # not read_table: its dataset layer takes a tenth of a second to load
     import json
 
-    return Manifest(table.replace_schema_metadata(None), json.loads((table.schema.metadata or {})[b"skav_rs.parts"]))
+    metadata = table.schema.metadata or {}
+    # A manifest of 0.4 and before names no schema versions: its parts are of the first ones.
+    return Manifest(table.replace_schema_metadata(None), json.loads(metadata[b"skav_rs.parts"]),
+                    json.loads(metadata.get(b"skav_rs.schemas", b"{}")))
 
 
 def save(out: Path, table: pa.Table, parts: list[str]) -> None:
@@ -149,7 +159,10 @@ def save(out: Path, table: pa.Table, parts: list[str]) -> None:
 
     import json
 
-    table = table.replace_schema_metadata({b"skav_rs.parts": json.dumps(parts).encode()})
+    from skav_batch.tables import SCHEMA_VERSIONS
+
+    table = table.replace_schema_metadata({b"skav_rs.parts": json.dumps(parts).encode(),
+                                           b"skav_rs.schemas": json.dumps(SCHEMA_VERSIONS).encode()})
     folder = out / STATE
     temporary = folder / f".{MANIFEST}.{os.getpid()}.tmp"
     pq.write_table(table, str(temporary), filesystem=local_files(), compression="zstd")
@@ -235,6 +248,9 @@ class Committer:
         self.staged: list[tuple[str, list[str]]] = []  # parts, with the paths whose rows they hold
         self.made = 0  # parts made by commits: rewritten or merged
         self.last = time.monotonic()
+        # Parts in an earlier schema of some table: the first commit rewrites them, so that the
+        # tables' folders hold one schema each.
+        self.outdated = set(manifest.parts) if manifest.parts and manifest.schemas != schema_versions() else set()
 
     def add(self, part: str, paths: list[str]) -> None:
         """A staged part holding the rows of `paths`: committed with the next commit."""
@@ -247,11 +263,11 @@ class Committer:
     def commit(self) -> None:
         import pyarrow as pa
 
-        if not self.staged and not self.removed and self.manifest.parts:
+        if not self.staged and not self.removed and not self.outdated and self.manifest.parts:
             return  # nothing to change
         table = self.manifest.table if self.manifest.table is not None else manifest_schema().empty_table()
         read = [(label(path), part, *self.stats[path]) for part, paths in self.staged for path in paths]
-        if self.replacing or self.removed:
+        if self.replacing or self.removed or self.outdated:
             kept, touched, rewritten = self.without(table, self.removed | {row[0] for row in read})
         else:
             kept, touched, rewritten = table, [], []
@@ -263,12 +279,12 @@ class Committer:
         parts += [*rewritten, *(part for part, _ in self.staged)]
         if not parts:  # every table has a part, also without rows
             parts = [EMPTY]
-            if EMPTY not in self.manifest.parts:
+            if EMPTY not in self.manifest.parts or EMPTY in self.outdated:
                 from skav_batch.tables import empty_tables
 
                 write_parts(str(self.out), EMPTY, empty_tables())
         for part in parts:
-            if part not in self.manifest.parts:
+            if part not in self.manifest.parts or part in self.outdated:
                 self.publish(part)
         published = set(self.manifest.parts) | set(parts)
         parts, committed = self.compacted(parts, pa.concat_tables([kept, added]))
@@ -279,7 +295,7 @@ class Committer:
         for part in published - set(parts):
             for name in _columns.TABLES:
                 (self.out / name / part_name(part)).unlink(missing_ok=True)
-        self.staged, self.removed, self.last = [], set(), time.monotonic()
+        self.staged, self.removed, self.outdated, self.last = [], set(), set(), time.monotonic()
 
     def compacted(self, parts: list[str], table: pa.Table) -> tuple[list[str], pa.Table]:
         """The parts to merge (see TINY_PART) merged into one, published, and the files they held
@@ -312,7 +328,7 @@ class Committer:
 
         gone = pa.array(sorted(files), pa.string())
         leaving = is_in(table["file"], gone)
-        touched: list[str] = unique(where(table["part"], leaving))
+        touched = sorted(set(unique(where(table["part"], leaving))) | self.outdated)
         kept = where(table, call("invert", leaving))
         remaining = set(unique(kept["part"]))
         replacements = [self.rewrite(part, gone) if part in remaining else None for part in touched]
@@ -328,7 +344,7 @@ class Committer:
         from skav_batch.compute import call, is_in, where
 
         name = self.new_part_name()
-        tables = {table: pq.ParquetFile(self.out / table / part_name(part)).read() for table in _columns.TABLES}
+        tables = {table: read_part(self.out, table, part) for table in _columns.TABLES}
         write_parts(str(self.out), name, {table: where(rows, call("invert", is_in(rows["file"], drop)))
                                           for table, rows in tables.items()})
         return name
@@ -365,12 +381,10 @@ def is_dataset(path: str | os.PathLike[str]) -> bool:
 def read(out: Path) -> Tables:
     """The committed tables of the dataset: the parts its manifest names, rows in file-path order."""
     import pyarrow as pa
-    import pyarrow.parquet as pq
 
     from skav_batch.compute import sorted_by_file
     from skav_batch.tables import SCHEMAS
 
     parts = load(out).parts
-    return {name: sorted_by_file(pa.concat_tables([pq.read_table(out / name / part_name(part), schema=SCHEMAS[name])
-                                                  for part in parts]))
+    return {name: sorted_by_file(pa.concat_tables([read_part(out, name, part) for part in parts]))
             if parts else SCHEMAS[name].empty_table() for name in _columns.TABLES}

@@ -15,10 +15,12 @@ from pathlib import Path
 
 import pytest
 
-from conftest import NAMES, wait_until
+from conftest import EXTRAS, NAMES, wait_until
 
 pq = pytest.importorskip("pyarrow.parquet", reason="the batch extra is not installed (pip install '.[batch]')")
+import pyarrow as pa  # noqa: E402
 from skav_batch import read_tables  # noqa: E402
+from skav_batch.tables import SCHEMAS  # noqa: E402
 from skav_batch.cli import main  # noqa: E402
 from skav_batch import dataset, parts  # noqa: E402
 from skav_batch.dataset import MOST_SMALL_PARTS  # noqa: E402
@@ -49,7 +51,7 @@ def in_process(folder, out, *options):
 
 
 def parts_of(out):
-    return {name: sorted((out / name).glob("part-*.parquet")) for name in [*NAMES, "files"]}
+    return {name: sorted((out / name).glob("part-*.parquet")) for name in [*NAMES, *EXTRAS, "files"]}
 
 
 def assert_parts_in_file_order(out):
@@ -316,3 +318,39 @@ def test_a_kill_after_a_commit_interval_leaves_progress(tmp_path, seed):
         command.wait()
     dry_run = tables(folder, out, "--dry-run").stderr
     assert "150 files: 150 new" not in dry_run and " 0 unchanged" not in dry_run, dry_run
+
+
+def as_written_before_the_soc_tables(out):
+    """The dataset as a version before the SOC tables left it: no such tables, no such counts, and a manifest
+    that names neither its schemas nor this version in its readings."""
+    for name in EXTRAS:
+        for part in (out / name).iterdir():
+            part.unlink()
+        (out / name).rmdir()
+    for part in (out / "files").glob("part-*.parquet"):
+        pq.write_table(pq.read_table(part).drop_columns(EXTRAS), part)
+    manifest = pq.read_table(out / "_skav" / "manifest.parquet")
+    readings = pa.array(["auto 0.4.0"] * len(manifest), pa.string())
+    pq.write_table(manifest.set_column(4, "reading", readings).replace_schema_metadata(
+        {b"skav_rs.parts": manifest.schema.metadata[b"skav_rs.parts"]}), out / "_skav" / "manifest.parquet")
+
+
+def test_a_dataset_of_earlier_schemas_is_read_and_then_rewritten(tmp_path, monkeypatch):
+    monkeypatch.setattr(dataset, "TINY_PART", 0)  # the part of the file that goes stays a part of its own
+    folder, out = tmp_path / "runs", tmp_path / "out"
+    folder.mkdir()
+    for name in ["formaldehyde_soc_release6.out", "water_casscf.out", "formaldehyde_tddft.out"]:
+        write(folder, name, (ROOT / "samples" / name).read_text())
+    in_process(folder, out)
+    write(folder, "gone.out", CASSCF)
+    in_process(folder / "gone.out", out)
+    remove(folder, "gone.out")
+    as_written_before_the_soc_tables(out)
+    before = rows(out)  # as it is: the new tables empty, the new counts null
+    assert [row[-3:-1] for row in before["files"]] == [(None, None)] * 4 and not before["soc_couplings"]
+    in_process(folder, out)  # reads every file again: another version's readings
+    after, expected, gone = rows(out), fresh(folder, tmp_path), str(folder / "gone.out")
+    assert {name: [row for row in table if row[0] != gone] for name, table in after.items()} == expected
+    assert [row[-3:-1] for row in after["files"] if row[0] == gone] == [(None, None)]  # not read again: unknown
+    assert all(pq.read_schema(part).remove_metadata() == SCHEMAS[name]
+               for name, found in parts_of(out).items() for part in found)
