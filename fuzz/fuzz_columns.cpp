@@ -1,9 +1,10 @@
 // libFuzzer target: any bytes as a file's content, read for each kind in turn through a window of
-// a size the input picks into the same six tables (batches of a size the input picks too), exported
+// a size the input picks into the same tables (batches of a size the input picks too), exported
 // and read back through the Arrow C interfaces. The rows must be those of tables filled straight
 // from the parsers' records of the whole text (the walk over records is checked against the
 // module's results by the Python suite), and each failure a row; sanitizers catch a read outside a
 // buffer, a leak, a second release.
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "fuzz/harness.hpp"
 #include "parsers/casscf.hpp"
 #include "parsers/headings.hpp"
+#include "parsers/soc_tables.hpp"
 #include "parsers/tddft.hpp"
 
 namespace {
@@ -34,6 +36,7 @@ std::string cell(const char* format, const ArrowArray& array, int64_t i) {
     switch (*format) {
         case 'I': return std::to_string(value_at<uint32_t>(array, i));
         case 'f': return 'f' + std::to_string(std::bit_cast<uint32_t>(value_at<float>(array, i)));
+        case 'g': return 'g' + std::to_string(std::bit_cast<uint64_t>(value_at<double>(array, i)));
         case 'C': return std::to_string(value_at<uint8_t>(array, i));
         case 'c': return std::to_string(value_at<int8_t>(array, i));
         case 'L': return std::to_string(value_at<uint64_t>(array, i));
@@ -87,7 +90,9 @@ std::vector<Rows> read_tables(const columns::Tables& tables, size_t limit) {
         schema.release(&schema);
         stream.release(&stream);
     }
-    for (Row& row : result[4]) row = {row[0], row[1], row[2], row[4] == "null" ? "null" : "note"};
+    constexpr size_t kFailures = std::find(columns::kTableNames.begin(), columns::kTableNames.end(),
+                                           std::string_view("failures")) - columns::kTableNames.begin();
+    for (Row& row : result[kFailures]) row = {row[0], row[1], row[2], row[4] == "null" ? "null" : "note"};
     return result;
 }
 
@@ -101,6 +106,29 @@ std::optional<std::string_view> reference_version(std::string_view bytes) {
     return field;
 }
 
+// A table beside the TD-DFT result, read on its own from the whole text; whether it failed.
+template <typename Rows>
+bool expect_extra(Rows (*read)(std::string_view), void (columns::Tables::*add)(std::string_view, const Rows&),
+                  columns::Counted counted, std::string_view bytes, columns::Tables& tables, columns::Counts& counts) {
+    try {
+        Rows rows = read(bytes);
+        (tables.*add)(kFile, rows);
+        counts[size_t(counted)] = uint32_t(rows.size());
+        return false;
+    } catch (const core::CheckFailure&) {
+        tables.add_failure(kFile, {"tddft", "MalformedRow", "", "a note"});
+        return true;
+    }
+}
+
+bool expect_soc_tables(std::string_view bytes, columns::Tables& tables, columns::Counts& counts) {
+    using columns::Counted, columns::Tables;
+    bool couplings = expect_extra(parsers::tddft::read_soc_couplings, &Tables::add_couplings, Counted::SOCCouplings,
+                                  bytes, tables, counts);
+    return expect_extra(parsers::tddft::read_soc_spectra, &Tables::add_transitions, Counted::SOCTransitions, bytes,
+                        tables, counts) || couplings;
+}
+
 // Fills `tables` as the reader should, from the parsers' own records and failures; whether
 // the file has a failure row.
 bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables) {
@@ -112,7 +140,7 @@ bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables)
                   (automatic && bytes.find(parsers::headings::kComposition) != bytes.npos);
     if (!tddft && !casscf) tables.add_failure(kFile, {"auto", "NoSection", "", std::nullopt});
     bool failed = !tddft && !casscf;
-    uint32_t states = 0, orbitals = 0;
+    columns::Counts counts{};
     bool utf8 = fuzz::reference_utf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     for (bool is_tddft : {true, false}) {
         if (!(is_tddft ? tddft : casscf)) continue;
@@ -121,20 +149,21 @@ bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables)
             if (is_tddft) {
                 auto output = parsers::tddft::parse_tddft(bytes);
                 tables.add_tddft(kFile, output);
-                states = uint32_t(output.soc_matrix.eigenvectors.size());
+                counts[size_t(columns::Counted::SOCStates)] = uint32_t(output.soc_matrix.eigenvectors.size());
             } else if (auto output = parsers::casscf::parse_casscf(bytes)) {
                 tables.add_casscf(kFile, *output);
-                orbitals = uint32_t(output->orbital_contributions.size());
+                counts[size_t(columns::Counted::Orbitals)] = uint32_t(output->orbital_contributions.size());
             }
         } catch (const core::CheckFailure&) {
             tables.add_failure(kFile, {is_tddft ? "tddft" : "casscf", "PanicException", "", "a note"});
             failed = true;
         }
+        if (is_tddft && utf8) failed |= expect_soc_tables(bytes, tables, counts);
     }
     constexpr std::string_view kRan[] = {"", "casscf", "tddft", "tddft,casscf"};
     std::string_view ran = kRan[2 * tddft + casscf];
     tables.add_file(kFile, {.parsers = ran.empty() ? std::nullopt : std::optional(ran),
-                            .program_version = reference_version(bytes), .counts = {states, orbitals}, .failed = failed});
+                            .program_version = reference_version(bytes), .counts = counts, .failed = failed});
     return failed;
 }
 
