@@ -12,9 +12,9 @@ import skav_rs
 ROOT = Path(__file__).resolve().parent.parent
 TDDFT_SAMPLE = ROOT / "samples" / "formaldehyde_tddft.out"
 CASSCF_SAMPLE = ROOT / "samples" / "water_casscf.out"
-# Scripts may run in another folder, where a relative PYTHONPATH (build/dev) would miss the module.
+# Scripts may run in another folder, where a relative PYTHONPATH (build/dev) would miss the modules.
 PYTHONPATH = [os.path.abspath(path) for path in os.environ.get("PYTHONPATH", "").split(os.pathsep) if path]
-ENV = {**os.environ, "PYTHONPATH": os.pathsep.join(PYTHONPATH)}
+ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PYTHONPATH])}
 
 
 def run_example(script, *args, cwd=None):
@@ -47,3 +47,13 @@ def test_composition_table_and_figure_of_lowest_states(tmp_path):
         total = sum(float(value) for value in row.split(")", 1)[1].split())
         assert total == pytest.approx(sum(element["weight"] for element in state["elements"]), abs=0.01)
     assert (tmp_path / "soc.png").read_bytes().startswith(b"\x89PNG\r\n\x1a\n")
+
+
+def test_soc_spectrum_of_a_folder(tmp_path):
+    pytest.importorskip("pyarrow")
+    pytest.importorskip("matplotlib")
+    run = run_example("soc_spectrum.py", ROOT / "samples", "--width", 0.2, "--figure", tmp_path / "spectrum.png",
+                      cwd=tmp_path)
+    assert [line.split(":")[0] for line in run.stdout.splitlines()] == ["formaldehyde_soc_release5.out",
+                                                                         "formaldehyde_soc_release6.out"]
+    assert (tmp_path / "spectrum.png").read_bytes().startswith(b"\x89PNG\r\n\x1a\n")
