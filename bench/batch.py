@@ -52,7 +52,7 @@ if TYPE_CHECKING:
 ROOT = Path(__file__).resolve().parent.parent
 SAMPLES = [ROOT / "samples" / "formaldehyde_tddft.out", ROOT / "samples" / "water_casscf.out"]
 LARGE = {"dense": 2, "mixed_casscf": 2}  # generated shape: copies
-REALISTIC_VERSION = 3  # bump when the realistic files change
+REALISTIC_VERSION = 4  # bump when the realistic files change
 MB = 1_000_000
 
 
@@ -126,7 +126,10 @@ def realistic_text(generate: Any, context: Any, r: random.Random, has_table: boo
     """About 4 MB: filler text, the composition table if any, more filler, the SOC section, filler to the end."""
     # 2 to 12 components per state, as an output prints those above its threshold
     block, _, _, states, _ = generate.soc_block(r, context.soc, nstates=300, per_state=(2, 12))
-    sections = [generate.soc_section(r, block, states)]
+    # The couplings of the roots come before the eigenvectors, the spectra after; the layout of either release.
+    head, eigenvectors, tail = generate.soc_section(r, block, states).partition("Eigenvectors of the SOC matrix:")
+    later = bool(r.getrandbits(1))
+    sections = [head + soc_couplings(r, (states - 1) // 4) + eigenvectors + tail + soc_spectra(r, states, later)]
     if has_table:  # the CASSCF step comes first in an output
         sections.insert(0, generate.composition_table(r, [6] * 7, 30)[0])
     pieces: list[bytes] = []
@@ -171,6 +174,46 @@ SETS: dict[str, Callable[[Path], FileSet]] = {"realistic": realistic_set, "small
 
 Columns = dict[str, list[list[object]]]
 R = TypeVar("R")
+
+
+def soc_couplings(r: random.Random, roots: int) -> str:
+    """The Z/X/Y couplings of `roots` triplets and singlets, then the same in MS form and the reduced ones."""
+    frame, title = " " * 6 + "-" * 80, " " * 22 + "CALCULATED SOCME BETWEEN TRIPLETS AND SINGLETS"
+    values = [[round(r.uniform(-150, 150), 2) for _ in range(6)] for _ in range(roots * (roots + 1))]
+    lines = []
+    for header in ("Z                     X                     Y", "MS= 0                  -1                    +1"):
+        lines += [frame, title, frame, "           Root                          <T|HSO|S>  (Re, Im) cm-1",
+                  f"         T      S             {header}", frame]
+        lines += [f"{k // (roots + 1) + 1:10d}{k % (roots + 1):7d}" + "".join(f"    ({v[i]:7.2f} ,{v[i + 1]:8.2f} )"
+                                                                          for i in (0, 2, 4)) for k, v in enumerate(values)]
+        lines.append("")
+    reduced = " " * 6 + "-" * 62
+    lines += [reduced, "        CALCULATED REDUCED SOCME BETWEEN TRIPLETS AND SINGLETS", reduced, "         T      S", reduced]
+    lines += [f"{k // (roots + 1) + 1:10d}{k % (roots + 1):7d}    ({v[0]:7.2f} ,{v[1]:8.2f} )" for k, v in enumerate(values)]
+    return "\n".join(lines) + "\n\n"
+
+
+def soc_spectra(r: random.Random, states: int, later: bool) -> str:
+    """The four SOC-corrected spectra from the ground state, in the later or the earlier layout."""
+    kinds = ["ABSORPTION SPECTRUM VIA TRANSITION ELECTRIC DIPOLE MOMENTS",
+             "ABSORPTION SPECTRUM VIA TRANSITION VELOCITY DIPOLE MOMENTS",
+             "CD SPECTRUM VIA TRANSITION ELECTRIC DIPOLE MOMENTS", "CD SPECTRUM VIA TRANSITION VELOCITY DIPOLE MOMENTS"]
+    energies = sorted(r.uniform(10_000, 80_000) for _ in range(states - 1))
+    lines = ["", "-" * 43, "SOC CORRECTED TD-DFT/TDA-EXCITATION SPECTRA", "-" * 43, ""]
+    for k, kind in enumerate(kinds):
+        heading = f"SOC CORRECTED {kind}" if later else f"SPIN ORBIT CORRECTED {kind.replace(' VIA TRANSITION ELECTRIC DIPOLE MOMENTS', '') if k == 2 else kind}"
+        lines += ["", "-" * 77, " " * 16 + heading, "-" * 77,
+                  "      Transition         Energy     Energy  Wavelength fosc(D2)      D2       |DX|      |DY|      |DZ|"
+                  if later else "  States    Energy  Wavelength   fosc         T2         TX        TY        TZ",
+                  "                          (eV)      (cm-1)    (nm)                 (au**2)    (au)      (au)      (au)",
+                  "-" * (104 if later else 81)]
+        for state, cm in enumerate(energies, 1):
+            values = "".join(f"{r.uniform(0, 0.1):10.5f}" for _ in range(3))
+            values = (f"{r.gauss(0, 2):11.5f}" if k >= 2 else f"{r.uniform(0, 0.01):14.9f}{r.uniform(0, 0.5):10.5f}") + values
+            lines.append(f"  0-1.0A  ->{state:3d}-{r.choice((1.0, 3.0)):.1f}A{cm / 8065.54:12.6f}{cm:10.1f}{1e7 / cm:8.1f}{values}"
+                         if later else f"   0{state:4d}{cm:10.1f}{1e7 / cm:9.1f}{values}")
+        lines.append("")
+    return "\n".join(lines) + "\n"
 
 
 def loop(folder: str, out: str) -> None:

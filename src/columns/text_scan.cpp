@@ -31,25 +31,37 @@ static_assert(within_reach(parsers::headings::kSOCAny, parsers::headings::kSOCCo
               within_reach(std::span(&parsers::headings::kComposition, 1), parsers::headings::kComposition) &&
               kProgramVersion.size() <= kReach);
 
-// Compares the first and last bytes of each needle with those of the places of the block at
-// `at`: the lanes where a needle may start, of any needle.
+// Compares the first, second and last bytes of each needle with those of the places of the block
+// at `at`: the lanes where a needle may start, of any needle. Two bytes alone let through
+// many places of text in capitals, whose candidates then cost more than the vectors.
 template <size_t Width, size_t N>
 [[gnu::always_inline]] inline ByteVector<Width> candidates(const char* text, size_t at, ByteVector<Width> block,
                                                             const std::array<ByteVector<Width>, N>& first,
+                                                            const std::array<ByteVector<Width>, N>& second,
                                                             const std::array<ByteVector<Width>, N>& last,
                                                             const std::array<size_t, N>& last_at) {
     ByteVector<Width> any{};
-    for (size_t n = 0; n < N; ++n) any |= (block == first[n]) & (core::load_bytes<Width>(text + at + last_at[n]) == last[n]);
+    const ByteVector<Width> next = core::load_bytes<Width>(text + at + 1);
+    for (size_t n = 0; n < N; ++n) {
+        any |= (block == first[n]) & (next == second[n]) & (core::load_bytes<Width>(text + at + last_at[n]) == last[n]);
+    }
     return any;
 }
 
-// The needles that start in the block at `at`, looked at one place at a time.
+// The needles that start in the block at `at`, looked at one place at a time: the first and last
+// bytes again, which most places fail, before the whole (a call each).
 template <size_t Width, size_t N>
 [[gnu::noinline]] void add_hits(const char* text, size_t at, const std::array<std::string_view, N>& needles,
                                 std::array<std::vector<size_t>*, N> hits) {
     for (size_t n = 0; n < N; ++n) {
+        const std::string_view needle = needles[n];
+        const size_t last = needle.size() - 1;
         for (size_t i = 0; i < Width; ++i) {
-            if (std::memcmp(text + at + i, needles[n].data(), needles[n].size()) == 0) hits[n]->push_back(at + i);
+            const char* place = text + at + i;
+            if (place[0] == needle.front() && place[last] == needle.back() &&
+                std::memcmp(place, needle.data(), needle.size()) == 0) {
+                hits[n]->push_back(at + i);
+            }
         }
     }
 }
@@ -66,13 +78,14 @@ template <size_t Width, size_t N, bool CountLines>
     using core::load_bytes, core::splat;
     const char* text = bytes.data();
     size_t reach = 0;
-    std::array<ByteVector<Width>, N> first, last;
+    std::array<ByteVector<Width>, N> first, second, last;
     std::array<size_t, N> last_at;
     for (size_t n = 0; n < N; ++n) {
         first[n] = splat<Width>(needles[n].front());
+        second[n] = splat<Width>(needles[n][1]);
         last[n] = splat<Width>(needles[n].back());
         last_at[n] = needles[n].size() - 1;
-        reach = std::max(reach, last_at[n]);
+        reach = std::max({reach, last_at[n], size_t{1}});
     }
     const ByteVector<Width> newline = splat<Width>('\n');
     ByteVector<Width> highs{}, counts{};
@@ -93,8 +106,8 @@ template <size_t Width, size_t N, bool CountLines>
             // A lane counts up to 126 newlines.
             if (++counted == 63) flush_counts();
         }
-        ByteVector<Width> in_one = candidates<Width, N>(text, at, one, first, last, last_at);
-        ByteVector<Width> in_two = candidates<Width, N>(text, at + Width, two, first, last, last_at);
+        ByteVector<Width> in_one = candidates<Width, N>(text, at, one, first, second, last, last_at);
+        ByteVector<Width> in_two = candidates<Width, N>(text, at + Width, two, first, second, last, last_at);
         if (core::any_lane<Width>(in_one | in_two)) [[unlikely]] {
             add_hits<Width, N>(text, at, needles, hits);
             add_hits<Width, N>(text, at + Width, needles, hits);
@@ -104,7 +117,7 @@ template <size_t Width, size_t N, bool CountLines>
         ByteVector<Width> one = load_bytes<Width>(text + at);
         highs |= one;
         if constexpr (CountLines) counts -= (one == newline);
-        if (core::any_lane<Width>(candidates<Width, N>(text, at, one, first, last, last_at))) {
+        if (core::any_lane<Width>(candidates<Width, N>(text, at, one, first, second, last, last_at))) {
             add_hits<Width, N>(text, at, needles, hits);
         }
         at += Width;

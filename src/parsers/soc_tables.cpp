@@ -22,6 +22,12 @@ bool is_rule(std::string_view line) {
 
 bool is_blank(std::string_view line) { return trim_start(line).empty(); }
 
+// A blank line or a rule: the end of a table's rows.
+bool ends_table(std::string_view line) {
+    std::string_view text = trim(line);
+    return text.empty() || text.find_first_not_of('-') == std::string_view::npos;
+}
+
 [[noreturn]] void fail_row(std::string_view table, const char* reason, std::string_view line) {
     core::fail(std::string(table) + ": the row does not read: " + reason, core::Location::line_of(line));
 }
@@ -57,7 +63,16 @@ private:
     std::string_view word() {
         rest_ = trim_start(rest_);
         size_t n = 0;
-        while (n < rest_.size() && !is_mark(rest_[n]) && whitespace_length(rest_, n) == 0) ++n;
+        while (n < rest_.size()) {
+            auto c = static_cast<unsigned char>(rest_[n]);
+            if (c > ' ' && c < 0x80 && !is_mark(static_cast<char>(c))) {
+                ++n;  // the usual byte of a number, without the look at White_Space
+            } else if (is_mark(static_cast<char>(c)) || whitespace_length(rest_, n) != 0) {
+                break;
+            } else {
+                ++n;
+            }
+        }
         if (n == 0) fail(rest_.empty() ? "the row ends early" : "a missing field");
         std::string_view word = rest_.substr(0, n);
         rest_.remove_prefix(n);
@@ -193,7 +208,7 @@ void SOCCouplingsReading::read(LineCursor& lines) {
             }
             case Step::Rule: step_ = is_rule(*line) ? Step::Rows : Step::Seek; break;
             case Step::Rows:
-                if (is_blank(*line) || is_rule(*line)) {
+                if (ends_table(*line)) {
                     end_table();
                 } else {
                     table_.push_back(coupling_of(*line));
@@ -246,7 +261,7 @@ void SOCSpectraReading::read(LineCursor& lines) {
             case Step::Units: step_ = line->find("population") == std::string_view::npos ? Step::Rule : Step::Seek; break;
             case Step::Rule: step_ = is_rule(*line) ? Step::Rows : Step::Seek; break;
             case Step::Rows:
-                if (is_blank(*line) || is_rule(*line)) {
+                if (ends_table(*line)) {
                     end_table();
                 } else {
                     table_.push_back(SpectrumRow(*line, later_, kind_).transition());
