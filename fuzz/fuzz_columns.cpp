@@ -121,8 +121,16 @@ bool expect_extra(Rows (*read)(std::string_view), void (columns::Tables::*add)(s
     }
 }
 
+// The tables stand in the SOC part: they are read from the line of the first place of the SOC text on.
 bool expect_soc_tables(std::string_view bytes, columns::Tables& tables, columns::Counts& counts) {
     using columns::Counted, columns::Tables;
+    size_t part = bytes.find(parsers::headings::kSOCCommon);
+    if (part == bytes.npos) {
+        tables.add_couplings(kFile, {});
+        tables.add_transitions(kFile, {});
+        return false;
+    }
+    bytes.remove_prefix(bytes.rfind('\n', part) == bytes.npos ? 0 : bytes.rfind('\n', part) + 1);
     bool couplings = expect_extra(parsers::tddft::read_soc_couplings, &Tables::add_couplings, Counted::SOCCouplings,
                                   bytes, tables, counts);
     return expect_extra(parsers::tddft::read_soc_spectra, &Tables::add_transitions, Counted::SOCTransitions, bytes,

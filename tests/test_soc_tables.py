@@ -114,6 +114,7 @@ CUT_ROW = "         2      2    (   0.00 ,    0.00 )    (   0.00"
          couplings_rows(COUPLINGS[3:]), []),
     case("spherical-only", STATES + couplings_text(COUPLINGS).split("\n\n", 1)[1], [], []),
     case("none", STATES, [], []),
+    case("before-the-soc-part", couplings_text(COUPLINGS) + STATES, [], []),
     case("bad-number", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6], BAD_ROW, 1),
          [], malformed("soc_couplings", "a bad number", BAD_ROW)),
     case("missing-parenthesis", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6],

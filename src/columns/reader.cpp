@@ -113,7 +113,9 @@ std::vector<FileReading::Entry> FileReading::entries_for(Kind kind, bool extras)
 std::vector<ScanTarget> FileReading::targets_of(const std::vector<Entry>& entries) {
     std::vector<ScanTarget> targets;
     for (const Entry& entry : entries) {
-        targets.push_back(entry.extra ? ScanTarget{entry.extra->needle, {}} : kParsers[entry.parser].target);
+        // An extra's tables stand in its parser's part: looked for after its text alone.
+        targets.push_back(entry.extra ? ScanTarget{entry.extra->needle, {}, kParsers[entry.parser].target.needle}
+                                      : kParsers[entry.parser].target);
     }
     return targets;
 }
@@ -182,9 +184,11 @@ void FileReading::read(ByteSource& source, LineCounter* counter, core::Text& buf
             if (!first_line) first_line = scan.line_at(piece->at);
             place.settle(piece->text, *first_line);
         };
+        // A line scanned in parts has no places: its readings search it, but for what waits for its gate.
+        const std::vector<core::TextHits> waiting = piece->stand_in ? scan.waiting() : std::vector<core::TextHits>{};
         for (Entry& entry : entries_) {
             if (!entry.reading) continue;
-            parsers::LineCursor lines = piece->stand_in ? parsers::LineCursor(piece->text)
+            parsers::LineCursor lines = piece->stand_in ? parsers::LineCursor(piece->text, std::span(waiting))
                                                         : parsers::LineCursor(piece->text, std::span(std::as_const(hits)));
             run(entry, [&] { entry.reading->read(lines); }, settle);
         }

@@ -227,6 +227,40 @@ FileScan::FileScan(std::span<const ScanTarget> targets, LineCounter* counter)
         needle_of_[t] = static_cast<size_t>(known - needles_.begin());
         if (known == needles_.end()) needles_.push_back(targets_[t].needle);
     }
+    gate_of_.fill(kNoGate);
+    for (size_t t = 0; t < targets_.size(); ++t) {
+        auto gate = std::find(needles_.begin(), needles_.end(), targets_[t].after);
+        if (!targets_[t].after.empty() && gate != needles_.end()) {
+            gate_of_[needle_of_[t]] = static_cast<size_t>(gate - needles_.begin());
+        }
+    }
+}
+
+std::vector<core::TextHits> FileScan::waiting() const {
+    std::vector<core::TextHits> none;
+    for (size_t n = 0; n < needles_.size(); ++n) {
+        if (!looked_for(n)) none.push_back({needles_[n], {}});
+    }
+    return none;
+}
+
+void FileScan::open_gates(std::string_view bytes, size_t end, Found& found) {
+    Needles needles{};
+    Hits hits{};
+    size_t count = 0, from = end;
+    for (size_t n = 0; n < needles_.size(); ++n) {
+        if (looked_for(n) || found.hits[gate_of_[n]].empty()) continue;
+        // The gate's first place ever: it was not looked for in vain before this stretch.
+        from = std::min(from, found.hits[gate_of_[n]].front());
+        needles[count] = needles_[n];
+        hits[count++] = &found.hits[n];
+    }
+    for (size_t n = 0; n < needles_.size(); ++n) seen_[n] = seen_[n] || !found.hits[n].empty();
+    if (count == 0) return;
+    bool high = false;
+    size_t newlines = 0;  // counted by the scan of the stretch already
+    size_t rest = scan_vectors_for<false>(count, bytes, from, end, needles, hits, high, newlines);
+    scan_rest(bytes, rest, end, std::span(needles).first(count), std::span(hits).first(count), newlines);
 }
 
 size_t FileScan::line_at(uint64_t offset) {
@@ -246,19 +280,22 @@ void FileScan::scan(std::string_view bytes, uint64_t at, size_t from, size_t to,
 
 template <bool CountLines>
 void FileScan::scan_by(std::string_view bytes, uint64_t at, size_t from, size_t to, Found& found) {
-    Needles needles{};
-    Hits hits{};
-    size_t count = 0;
-    for (size_t n = 0; n < needles_.size(); ++n) {
-        needles[count] = needles_[n];
-        hits[count++] = &found.hits[n];
-    }
-    // The version's words, while they are looked for.
-    if (!version_found_) {
-        needles[count] = kProgramVersion;
-        hits[count++] = &found.hits[kMostTargets];
-    }
     for (size_t start = from; start < to;) {
+        Needles needles{};
+        Hits hits{};
+        size_t count = 0;
+        bool waiting = false;  // a needle waits for its gate
+        for (size_t n = 0; n < needles_.size(); ++n) {
+            waiting = waiting || !looked_for(n);
+            if (!looked_for(n)) continue;
+            needles[count] = needles_[n];
+            hits[count++] = &found.hits[n];
+        }
+        // The version's words, while they are looked for.
+        if (!version_found_) {
+            needles[count] = kProgramVersion;
+            hits[count++] = &found.hits[kMostTargets];
+        }
         size_t end = stretch_end(bytes, start, to);
         bool high = false;
         size_t rest = scan_vectors_for<CountLines>(count, bytes, start, end, needles, hits, high, found.newlines);
@@ -266,6 +303,7 @@ void FileScan::scan_by(std::string_view bytes, uint64_t at, size_t from, size_t 
                          found.newlines) || high;
         // Text that is all ASCII is UTF-8; other text gets the whole check.
         if (high && !invalid_utf8_) check_utf8(bytes, at, start, end);
+        if (waiting) open_gates(bytes, end, found);
         start = end;
     }
 }

@@ -24,6 +24,9 @@ namespace columns {
 struct ScanTarget {
     std::string_view needle;
     std::span<const std::string_view> headings;
+    // Another target's text after whose first place alone this one is looked for (none: from the
+    // start): the text of a part that only such a part holds costs nothing in the files without it.
+    std::string_view after = {};
 };
 
 // The most targets a scan looks for at once, beside the program's version: room for the parsers of
@@ -66,6 +69,9 @@ public:
     // The number (from 1) of the line that starts at `offset`: the start of a piece of lines handed
     // over, of the next bytes, or (with a counter) any place before them.
     size_t line_at(uint64_t offset);
+    // The needles not looked for yet (their gate has not stood anywhere), each with no places: a
+    // reading of a line the scan went through in parts finds them nowhere either.
+    std::vector<core::TextHits> waiting() const;
     // Whether the file holds one of the headings of the target.
     bool holds(size_t target) const noexcept { return holds_[target]; }
     // Where the first byte that is not UTF-8 stands, if one has been scanned.
@@ -86,11 +92,18 @@ private:
     template <bool CountLines>
     void scan_by(std::string_view bytes, uint64_t at, size_t from, size_t to, Found& found);
     void check_utf8(std::string_view bytes, uint64_t at, size_t from, size_t to);
+    // Whether needle `n` is looked for now; the needles whose gate first stood in [start, end) of
+    // `bytes` looked for there from that place on, and from now on.
+    bool looked_for(size_t n) const noexcept { return gate_of_[n] == kNoGate || seen_[gate_of_[n]]; }
+    void open_gates(std::string_view bytes, size_t end, Found& found);
     void note_headings(std::string_view bytes, const Found& found);
 
     std::vector<ScanTarget> targets_;
     std::vector<std::string_view> needles_;  // each once
     std::array<size_t, kMostTargets> needle_of_{};  // of each target
+    std::array<size_t, kMostTargets> gate_of_{};    // of each needle: the needle it waits for, or kNoGate
+    std::array<bool, kMostTargets> seen_{};         // of each needle: whether it has stood anywhere yet
+    static constexpr size_t kNoGate = kMostTargets;
     LineCounter* counter_;
     uint64_t offset_ = 0;      // of the next byte to scan, in the file
     size_t newlines_ = 0;      // before counted_to_
