@@ -131,7 +131,7 @@ def test_other_threads_run_while_a_large_file_is_read(write_file):
     case("paths-a-str", ("a.out", ["a.out"], "auto"), TypeError, "read() argument 'paths' must be a sequence of str, not str"),
     case("file-not-a-str", (["a.out"], [b"a.out"], "auto"), TypeError, "read() argument 'files' item 0 must be str, not bytes"),
     case("lengths-differ", (["a.out"], [], "auto"), ValueError, "read() arguments 'paths' and 'files' differ in length: 1 and 0"),
-    case("kind-unknown", ([], [], "orca"), ValueError, "read() argument 'kind' must be 'auto', 'tddft' or 'casscf', not 'orca'"),
+    case("kind-unknown", ([], [], "other"), ValueError, "read() argument 'kind' must be 'auto', 'tddft' or 'casscf', not 'other'"),
     case("kind-not-a-str", ([], [], None), TypeError, "read() argument 'kind' must be str, not NoneType"),
     case("stat-not-a-tuple", (["a.out"], ["a.out"], "auto", None, [5]), TypeError,
          "read() argument 'stats' item 0 must be None or a tuple (bytes, mtime_ns, compression), not int"),
