@@ -5,10 +5,9 @@ from pathlib import Path
 
 import pytest
 
+from arrow_stream import read_table
 from conftest import SOC, case, same
-
-pytest.importorskip("pyarrow", reason="the batch extra is not installed (pip install '.[batch]')")
-from skav_batch import read_tables  # noqa: E402
+from skav_batch import _columns
 
 SAMPLES = Path(__file__).resolve().parent.parent / "samples"
 FRAME, REDUCED_FRAME = " " * 6 + "-" * 80, " " * 6 + "-" * 62
@@ -82,15 +81,20 @@ def expected_transitions(later=True):
     return rows
 
 
+def read_file(path):
+    """Each table's rows (file first), as the column reader gives them."""
+    tables, _ = _columns.read([path], [path], "auto")
+    return {name: read_table(table) for name, table in tables.items()}
+
+
 def read(write_file, text):
-    tables = read_tables([write_file(text)])
-    failures = [(row["kind"], row["error"], row["message"], row["where"].split(": ", 1)[1])
-                for row in tables["failures"].to_pylist()]
+    tables = read_file(write_file(text))
+    failures = [(kind, error, message, where.split(": ", 1)[1]) for _, kind, error, message, where in tables["failures"]]
     return tables, failures
 
 
 def rows(table):
-    return [list(row.values())[1:] for row in table.to_pylist()]
+    return [row[1:] for row in table]
 
 
 def couplings_rows(rows_given):
@@ -104,6 +108,7 @@ def malformed(table, reason, line):
 BAD_ROW = "         1      0    (   0.0x ,   -5.86 )    (   0.00 ,    0.00 )    (  -0.00 , -145.50 )"
 NO_PARENTHESIS = "         1      0    (   0.00 ,   -5.86 )       0.00 ,    0.00 )    (  -0.00 , -145.50 )"
 CUT_ROW = "         2      2    (   0.00 ,    0.00 )    (   0.00"
+TIGHT_ROW = "         1      0    (0.00,-5.86)    (0.00,0.00)    (-0.00,-145.50)"  # the marks touch the numbers
 
 
 @pytest.mark.parametrize("text, expected, failures", [
@@ -115,6 +120,8 @@ CUT_ROW = "         2      2    (   0.00 ,    0.00 )    (   0.00"
     case("spherical-only", STATES + couplings_text(COUPLINGS).split("\n\n", 1)[1], [], []),
     case("none", STATES, [], []),
     case("before-the-soc-part", couplings_text(COUPLINGS) + STATES, [], []),
+    case("marks-touching", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6], TIGHT_ROW, 1),
+         couplings_rows(COUPLINGS), []),
     case("bad-number", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6], BAD_ROW, 1),
          [], malformed("soc_couplings", "a bad number", BAD_ROW)),
     case("missing-parenthesis", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6],
@@ -126,7 +133,7 @@ CUT_ROW = "         2      2    (   0.00 ,    0.00 )    (   0.00"
 def test_couplings(write_file, text, expected, failures):
     tables, failed = read(write_file, text)
     assert same(rows(tables["soc_couplings"]), expected) and failed == failures, rows(tables["soc_couplings"])  # -0.00 too
-    assert tables["soc_states"].num_rows == 1  # the file's other tables are read all the same
+    assert len(tables["soc_states"]) == 1  # the file's other tables are read all the same
 
 
 GOOD_SPECTRUM_ROW = next(line for line in spectra_text().splitlines() if "->" in line)
@@ -152,7 +159,7 @@ CUT_SPECTRUM_ROW = "   0   2   32000.5    312.5   0.0123"
 def test_spectra(write_file, text, expected, failures):
     tables, failed = read(write_file, text)
     assert (rows(tables["soc_transitions"]), failed) == (expected, failures)
-    assert tables["soc_states"].num_rows == 1
+    assert len(tables["soc_states"]) == 1
 
 
 @pytest.mark.parametrize("path, couplings, transitions", [
@@ -161,7 +168,6 @@ def test_spectra(write_file, text, expected, failures):
     case("rocis", "water_rocis_soc.out", 0, 0),
 ])
 def test_samples_of_each_layout(path, couplings, transitions):
-    tables = read_tables([str(SAMPLES / path)])
-    counts = tables["files"].select(["soc_couplings", "soc_transitions", "failed"]).to_pylist()
-    assert counts == [{"soc_couplings": couplings, "soc_transitions": transitions, "failed": False}]
-    assert tables["soc_transitions"].column("kind").unique().to_pylist() == (KINDS if transitions else [])
+    tables = read_file(str(SAMPLES / path))
+    assert [row[-3:] for row in tables["files"]] == [[couplings, transitions, False]]
+    assert list(dict.fromkeys(row[1] for row in tables["soc_transitions"])) == (KINDS if transitions else [])
