@@ -23,6 +23,7 @@ from skav_batch.tables import as_tables  # noqa: E402
 ROOT = Path(__file__).resolve().parent.parent
 SAMPLE = (ROOT / "samples" / "formaldehyde_tddft.out").read_bytes() + (ROOT / "samples" / "water_casscf.out").read_bytes()
 BAD_NUMBER = SAMPLE.replace(b"0.58561", b"0.5856l", 1)
+NOT_UTF8 = SAMPLE.replace(b"0.58561", b"0.58561\xff", 1)  # late in the file: its line is counted on the way
 PATHS = [os.path.abspath(path) for path in os.environ.get("PYTHONPATH", "").split(os.pathsep) if path]
 ENV = {**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), *PATHS])}
 COMPRESS = {".gz": gzip.compress, ".bz2": bz2.compress, ".xz": lzma.compress, ".zst": zstandard.compress}
@@ -50,20 +51,22 @@ PACKINGS = [*COMPRESS.items(), (".zst", unsized_zstd),
 
 @pytest.mark.parametrize("suffix, compress", PACKINGS, ids=[*COMPRESS, ".zst-unsized", ".zst-frames"])
 def test_compressed_files_give_the_rows_of_their_content(tmp_path, suffix, compress):
-    for name, content in {"good.out": SAMPLE, "bad-number.out": BAD_NUMBER}.items():
+    for name, content in {"good.out": SAMPLE, "bad-number.out": BAD_NUMBER, "not-utf8.out": NOT_UTF8}.items():
         (tmp_path / "plain" / name).parent.mkdir(exist_ok=True)
         (tmp_path / "plain" / name).write_bytes(content)
         (tmp_path / "packed" / (name + suffix)).parent.mkdir(exist_ok=True)
         (tmp_path / "packed" / (name + suffix)).write_bytes(compress(content))
     plain = rows_by_file(read_tables([tmp_path / "plain"]), lambda file: Path(file).name)
     packed = rows_by_file(read_tables([tmp_path / "packed"]), lambda file: Path(file).name.removesuffix(suffix))
-    notes = [row[-1] for row in packed["failures"]]
+    # The notes name the packed file, at the same line.
+    notes = [row[-1].replace(f'"{tmp_path / "plain" / row[0]}"', f'"{tmp_path / "packed" / row[0]}{suffix}"')
+             for row in plain["failures"]]
     assert packed == {**plain, "failures": [row[:-1] + [note] for row, note in zip(plain["failures"], notes)]}
     paths = find_files([str(tmp_path / "packed")], "*.out")
     for window in [1, 2, 3, 5, 7, 64]:  # decompressed a few bytes at a time, every line cut somewhere
         tables, _ = _columns.read(paths, paths, "auto", contents_of(paths), window=window)
         assert rows_by_file(as_tables(tables), lambda file: Path(file).name.removesuffix(suffix)) == packed, window
-    assert all(f'"{tmp_path / "packed"}/bad-number.out{suffix}", line ' in note for note in notes)
+    assert len(notes) == 3 and all(f'{suffix}", line ' in note for note in notes)
     as_json = [skav_rs_json(tmp_path / folder / name) for folder, name in [("plain", "good.out"), ("packed", "good.out" + suffix)]]
     assert [list(json.loads(run.stdout).values()) for run in as_json] == [list(json.loads(as_json[0].stdout).values())] * 2
     failed = skav_rs_json(packed_bad := tmp_path / "packed" / ("bad-number.out" + suffix))
