@@ -159,10 +159,8 @@ def save(out: Path, table: pa.Table, parts: list[str]) -> None:
 
     import json
 
-    from skav_batch.tables import SCHEMA_VERSIONS
-
     table = table.replace_schema_metadata({b"skav_rs.parts": json.dumps(parts).encode(),
-                                           b"skav_rs.schemas": json.dumps(SCHEMA_VERSIONS).encode()})
+                                           b"skav_rs.schemas": json.dumps(schema_versions()).encode()})
     folder = out / STATE
     temporary = folder / f".{MANIFEST}.{os.getpid()}.tmp"
     pq.write_table(table, str(temporary), filesystem=local_files(), compression="zstd")
@@ -277,14 +275,15 @@ class Committer:
                           pa.array([reading_of(self.kind)] * len(read), pa.string())], schema=manifest_schema())
         parts = [part for part in self.manifest.parts if part not in touched and part != EMPTY]
         parts += [*rewritten, *(part for part, _ in self.staged)]
+        current = set(self.manifest.parts) - self.outdated  # committed parts that stay as they are
         if not parts:  # every table has a part, also without rows
             parts = [EMPTY]
-            if EMPTY not in self.manifest.parts or EMPTY in self.outdated:
+            if EMPTY not in current:
                 from skav_batch.tables import empty_tables
 
                 write_parts(str(self.out), EMPTY, empty_tables())
         for part in parts:
-            if part not in self.manifest.parts or part in self.outdated:
+            if part not in current:
                 self.publish(part)
         published = set(self.manifest.parts) | set(parts)
         parts, committed = self.compacted(parts, pa.concat_tables([kept, added]))

@@ -102,10 +102,10 @@ def open_table_file(path: str, name: str) -> pq.ParquetWriter:
     # Dictionaries for the texts, which repeat (a file's name on each of its rows), and for the
     # couplings, printed to two decimals (a dictionary halves their size and a third of their
     # time); for the other numbers, which seldom repeat, one costs more time than it saves space.
-    texts = [field.name for field in schema if field.type == pa.string() or name == "soc_couplings"]
+    dictionary = [field.name for field in schema if field.type == pa.string() or name == "soc_couplings"]
     # The file system given: looking it up for each file costs more than writing a small one.
     return pq.ParquetWriter(path, schema, filesystem=local_files(), compression="zstd",
-                            use_dictionary=texts)  # type: ignore[arg-type]  # stubs: bool only
+                            use_dictionary=dictionary)  # type: ignore[arg-type]  # stubs: bool only
 
 
 @cache

@@ -1,6 +1,7 @@
 #include "columns/parser_table.hpp"
 
 #include <span>
+#include <utility>
 
 #include "core/check.hpp"
 #include "parsers/casscf.hpp"
@@ -89,8 +90,12 @@ private:
     std::optional<records::casscf::CASSCFOutput> output_;
 };
 
-// A table beside the eigenvectors: `Records` from `Reading`, added by `add` and counted in `counted`.
-template <typename Reading, typename Records, void (Tables::*add)(std::string_view, const Records&), Counted counted>
+// The records that a reading of a table gives.
+template <typename Reading>
+using RecordsOf = decltype(std::declval<Reading&&>().finish());
+
+// A table beside the eigenvectors: the records of `Reading`, added by `add` and counted in `counted`.
+template <typename Reading, void (Tables::*add)(std::string_view, const RecordsOf<Reading>&), Counted counted>
 class SOCTableReading final : public ParserReading {
 public:
     void read(parsers::LineCursor& lines) override { reading_.read(lines); }
@@ -106,13 +111,11 @@ public:
 
 private:
     Reading reading_;
-    Records output_;
+    RecordsOf<Reading> output_;
 };
 
-using CouplingsReading = SOCTableReading<parsers::tddft::SOCCouplingsReading, std::vector<records::tddft::SOCCoupling>,
-                                         &Tables::add_couplings, Counted::SOCCouplings>;
-using SpectraReading = SOCTableReading<parsers::tddft::SOCSpectraReading, std::vector<records::tddft::SOCTransition>,
-                                       &Tables::add_transitions, Counted::SOCTransitions>;
+using CouplingsReading = SOCTableReading<parsers::tddft::SOCCouplingsReading, &Tables::add_couplings, Counted::SOCCouplings>;
+using SpectraReading = SOCTableReading<parsers::tddft::SOCSpectraReading, &Tables::add_transitions, Counted::SOCTransitions>;
 
 template <typename Reading>
 std::unique_ptr<ParserReading> start() {

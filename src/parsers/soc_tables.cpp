@@ -14,22 +14,42 @@ using records::tddft::SOCCoupling;
 using records::tddft::SOCTransition;
 using records::tddft::SpectrumKind;
 
+// Whether a trimmed text holds hyphens only (or nothing).
+bool hyphens_only(std::string_view text) { return text.find_first_not_of('-') == std::string_view::npos; }
+
 // A line of hyphens, as frames and the rules under headers are.
 bool is_rule(std::string_view line) {
     std::string_view text = trim(line);
-    return !text.empty() && text.find_first_not_of('-') == std::string_view::npos;
+    return !text.empty() && hyphens_only(text);
 }
 
 bool is_blank(std::string_view line) { return trim_start(line).empty(); }
 
 // A blank line or a rule: the end of a table's rows.
-bool ends_table(std::string_view line) {
-    std::string_view text = trim(line);
-    return text.empty() || text.find_first_not_of('-') == std::string_view::npos;
-}
+bool ends_table(std::string_view line) { return hyphens_only(trim(line)); }
 
 [[noreturn]] void fail_row(std::string_view table, const char* reason, std::string_view line) {
     core::fail(std::string(table) + ": the row does not read: " + reason, core::Location::line_of(line));
+}
+
+// The number read, or the row's failure.
+template <typename T>
+T number_of(Parsed<T> parsed, std::string_view table, std::string_view line) {
+    if (parsed.error.kind) fail_row(table, "a bad number", line);
+    return parsed.value;
+}
+
+// The next line: in `seeking`, the next one that holds `needle`.
+std::optional<std::string_view> next_line(LineCursor& lines, bool seeking, std::string_view needle) {
+    return seeking ? lines.next_holding(needle) : lines.next();
+}
+
+template <typename Reading>
+auto read_whole(std::string_view text) {
+    LineCursor lines(text);
+    Reading reading;
+    reading.read(lines);
+    return std::move(reading).finish();
 }
 
 // The fields of a line, as the module's fields split it.
@@ -46,8 +66,8 @@ class RowText {
 public:
     explicit RowText(std::string_view line) : line_(line), rest_(line) {}
 
-    uint32_t integer() { return checked(parse_u32(word())); }
-    double number() { return checked(parse_f64(word())); }
+    uint32_t integer() { return number_of(parse_u32(word()), kCouplingsTable, line_); }
+    double number() { return number_of(parse_f64(word()), kCouplingsTable, line_); }
     void mark(char c, const char* reason) {
         rest_ = trim_start(rest_);
         if (rest_.empty()) fail("the row ends early");
@@ -77,11 +97,6 @@ private:
         std::string_view word = rest_.substr(0, n);
         rest_.remove_prefix(n);
         return word;
-    }
-    template <typename T>
-    T checked(Parsed<T> parsed) {
-        if (parsed.error.kind) fail("a bad number");
-        return parsed.value;
     }
     [[noreturn]] void fail(const char* reason) { fail_row(kCouplingsTable, reason, line_); }
 
@@ -147,8 +162,8 @@ public:
             state(fields_[next_++], transition_.to_state, transition_.to_multiplicity);
             transition_.energy_ev = number();
         } else {
-            transition_.from_state = checked(parse_u32(fields_[next_++]));
-            transition_.to_state = checked(parse_u32(fields_[next_++]));
+            transition_.from_state = number_of(parse_u32(fields_[next_++]), kTransitionsTable, line_);
+            transition_.to_state = number_of(parse_u32(fields_[next_++]), kTransitionsTable, line_);
         }
         transition_.energy_cm1 = number();
         transition_.wavelength_nm = number();
@@ -172,12 +187,7 @@ private:
         number = state.value;
         multiplicity = value.value;
     }
-    double number() { return checked(parse_f64(fields_[next_++])); }
-    template <typename T>
-    T checked(Parsed<T> parsed) {
-        if (parsed.error.kind) fail("a bad number");
-        return parsed.value;
-    }
+    double number() { return number_of(parse_f64(fields_[next_++]), kTransitionsTable, line_); }
     [[noreturn]] void fail(const char* reason) { fail_row(kTransitionsTable, reason, line_); }
 
     std::string_view line_;
@@ -190,8 +200,7 @@ private:
 
 void SOCCouplingsReading::read(LineCursor& lines) {
     for (;;) {
-        std::optional<std::string_view> line =
-            step_ == Step::Seek ? lines.next_holding(headings::kSOCCouplingsCommon) : lines.next();
+        std::optional<std::string_view> line = next_line(lines, step_ == Step::Seek, headings::kSOCCouplingsCommon);
         if (!line) return;
         switch (step_) {
             case Step::Seek:
@@ -231,8 +240,7 @@ std::vector<SOCCoupling> SOCCouplingsReading::finish() && {
 
 void SOCSpectraReading::read(LineCursor& lines) {
     for (;;) {
-        std::optional<std::string_view> line =
-            step_ == Step::Seek ? lines.next_holding(headings::kSpectraCommon) : lines.next();
+        std::optional<std::string_view> line = next_line(lines, step_ == Step::Seek, headings::kSpectraCommon);
         if (!line) return;
         switch (step_) {
             case Step::Seek: {
@@ -286,18 +294,8 @@ std::vector<SOCTransition> SOCSpectraReading::finish() && {
     return all;
 }
 
-std::vector<SOCCoupling> read_soc_couplings(std::string_view text) {
-    LineCursor lines(text);
-    SOCCouplingsReading reading;
-    reading.read(lines);
-    return std::move(reading).finish();
-}
+std::vector<SOCCoupling> read_soc_couplings(std::string_view text) { return read_whole<SOCCouplingsReading>(text); }
 
-std::vector<SOCTransition> read_soc_spectra(std::string_view text) {
-    LineCursor lines(text);
-    SOCSpectraReading reading;
-    reading.read(lines);
-    return std::move(reading).finish();
-}
+std::vector<SOCTransition> read_soc_spectra(std::string_view text) { return read_whole<SOCSpectraReading>(text); }
 
 }  // namespace parsers::tddft
