@@ -162,5 +162,6 @@ def test_hostile_input_ends_exactly_in_linear_time_and_memory(write_file, functi
     del value
     small = write_file(build(size // 10))
     fastest = min(timed(function, small)[1] for _ in range(3))
-    # Linear growth gives a factor near 10, quadratic near 100; the slack absorbs a busy machine.
-    assert seconds <= 30 * fastest + 0.5, (fastest, seconds)
+    # Linear growth gives a factor near 10, quadratic near 100; the slack absorbs a busy machine
+    # and, under the sanitizers, the first touch of the large file's fresh pages.
+    assert seconds <= 30 * fastest + (2.0 if UNDER_ASAN else 0.5), (fastest, seconds)
