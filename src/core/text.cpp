@@ -64,10 +64,11 @@ Text::~Text() {
     }
 }
 
-void Text::erase_front(size_t count) noexcept {
-    if (count == 0) return;
-    size_ -= count;
-    if (size_) std::memmove(data_, data_ + count, size_);
+void Text::move_front(size_t count, size_t at) noexcept {
+    if (count == at) return;
+    size_t kept = size_ - count;
+    if (kept) std::memmove(data_ + at, data_ + count, kept);
+    size_ = at + kept;
 }
 
 void Text::reserve(size_t capacity) {

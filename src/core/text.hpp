@@ -30,7 +30,10 @@ public:
     // Empties the text and keeps its buffer, to be written again.
     void clear() noexcept { size_ = 0; }
     // Drops the first `count` bytes; the rest moves to the front.
-    void erase_front(size_t count) noexcept;
+    void erase_front(size_t count) noexcept { move_front(count, 0); }
+    // Drops the first `count` bytes and moves the rest to start at `at` (within the capacity); the
+    // bytes before `at` are stale.
+    void move_front(size_t count, size_t at) noexcept;
     // Moves the content into a buffer of at least `capacity` bytes.
     void reserve(size_t capacity);
 
