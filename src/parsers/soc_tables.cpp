@@ -103,7 +103,37 @@ private:
     std::string_view line_, rest_;
 };
 
+// A field of a printed row without the spaces that align it (other blanks fail its number, and the
+// row goes to the reading by words).
+std::string_view aligned(std::string_view line, size_t at, size_t width) {
+    std::string_view field = line.substr(at, width);
+    field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
+    return field;
+}
+
+// The row as the program prints it, "%10d%7d" and three times "    (%7.2f ,%8.2f )", read by
+// places: the same numbers as the reading by words, at a fraction of its time. Any other row,
+// wider numbers included, is left to that reading.
+std::optional<SOCCoupling> printed_coupling_of(std::string_view line) {
+    constexpr size_t kPair = 24, kSize = 17 + 3 * kPair;
+    if (line.size() != kSize) return std::nullopt;
+    Parsed<uint32_t> triplet = parse_u32(aligned(line, 0, 10)), singlet = parse_u32(aligned(line, 10, 7));
+    if (triplet.error.kind || singlet.error.kind) return std::nullopt;
+    std::array<double, 6> numbers{};
+    for (size_t pair = 0; pair < 3; ++pair) {
+        std::string_view text = line.substr(17 + pair * kPair, kPair);
+        if (text.substr(0, 5) != "    (" || text.substr(12, 2) != " ," || text.substr(22) != " )") return std::nullopt;
+        Parsed<double> real = parse_f64(aligned(text, 5, 7)), imag = parse_f64(aligned(text, 14, 8));
+        if (real.error.kind || imag.error.kind) return std::nullopt;
+        numbers[2 * pair] = real.value;
+        numbers[2 * pair + 1] = imag.value;
+    }
+    auto [z_real, z_imag, x_real, x_imag, y_real, y_imag] = numbers;
+    return SOCCoupling{triplet.value, singlet.value, z_real, z_imag, x_real, x_imag, y_real, y_imag};
+}
+
 SOCCoupling coupling_of(std::string_view line) {
+    if (std::optional<SOCCoupling> printed = printed_coupling_of(line)) return *printed;
     RowText row(line);
     SOCCoupling coupling{};
     coupling.triplet = row.integer();
