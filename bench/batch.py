@@ -52,7 +52,7 @@ if TYPE_CHECKING:
 ROOT = Path(__file__).resolve().parent.parent
 SAMPLES = [ROOT / "samples" / "formaldehyde_tddft.out", ROOT / "samples" / "water_casscf.out"]
 LARGE = {"dense": 2, "mixed_casscf": 2}  # generated shape: copies
-REALISTIC_VERSION = 4  # bump when the realistic files change
+REALISTIC_VERSION = 5  # bump when the realistic files change
 MB = 1_000_000
 
 
@@ -90,20 +90,22 @@ class Run(NamedTuple):
 
 # ---------------------------------------------------------------- the sets
 
-def realistic_set(data: Path, count: int = 400) -> FileSet:
-    folder = data / "batch-realistic"
+def realistic_set(data: Path, count: int = 400, soc_tables: bool = False) -> FileSet:
+    """The realistic files; with `soc_tables`, the same files with couplings and spectra in their SOC parts."""
+    name = "realistic-soc" if soc_tables else "realistic"
+    folder = data / f"batch-{name}"
     files = [folder / f"run{i:04d}.out" for i in range(count)]
     stamp = folder / "complete"
     expected = f"{REALISTIC_VERSION} {count}\n"
     if not stamp.exists() or stamp.read_text() != expected:
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
-        write_realistic(files)
+        write_realistic(files, soc_tables)
         stamp.write_text(expected)  # last: an interrupted run starts again
-    return FileSet("realistic", folder, files, 0, 10.0)
+    return FileSet(name, folder, files, 0, 10.0)
 
 
-def write_realistic(files: list[Path]) -> None:
+def write_realistic(files: list[Path], soc_tables: bool) -> None:
     """Writes each file from its own seed and checks that it parses."""
     import skav_rs
 
@@ -114,7 +116,9 @@ def write_realistic(files: list[Path]) -> None:
     for i, path in enumerate(files):
         r = random.Random(f"skav-bench-realistic-{REALISTIC_VERSION}-{generate.VERSION}-{i}")
         has_table = i % 3 == 2
-        path.write_bytes(realistic_text(generate, context, r, has_table))
+        # The tables draw from a seed of their own: both sets hold the same files but for them.
+        tables = random.Random(f"skav-bench-realistic-tables-{REALISTIC_VERSION}-{i}") if soc_tables else None
+        path.write_bytes(realistic_text(generate, context, r, has_table, tables))
         assert len(skav_rs.parse_tddft(str(path))["soc_matrix"]["eigenvectors"]) == 300, path
         casscf = skav_rs.parse_casscf(str(path))
         assert (casscf is not None) == has_table, path
@@ -122,14 +126,17 @@ def write_realistic(files: list[Path]) -> None:
     print(f"generated {len(files)} realistic files in {time.perf_counter() - started:.0f} s", file=sys.stderr)
 
 
-def realistic_text(generate: Any, context: Any, r: random.Random, has_table: bool) -> bytes:
-    """About 4 MB: filler text, the composition table if any, more filler, the SOC section, filler to the end."""
+def realistic_text(generate: Any, context: Any, r: random.Random, has_table: bool, tables: random.Random | None) -> bytes:
+    """About 4 MB: filler text, the composition table if any, more filler, the SOC section (with couplings and spectra
+    drawn from `tables`, if given), filler to the end."""
     # 2 to 12 components per state, as an output prints those above its threshold
     block, _, _, states, _ = generate.soc_block(r, context.soc, nstates=300, per_state=(2, 12))
     # The couplings of the roots come before the eigenvectors, the spectra after; the layout of either release.
     head, eigenvectors, tail = generate.soc_section(r, block, states).partition("Eigenvectors of the SOC matrix:")
-    later = bool(r.getrandbits(1))
-    sections = [head + soc_couplings(r, (states - 1) // 4) + eigenvectors + tail + soc_spectra(r, states, later)]
+    sections = [head + eigenvectors + tail]
+    if tables:
+        later = bool(tables.getrandbits(1))
+        sections = [head + soc_couplings(tables, (states - 1) // 4) + eigenvectors + tail + soc_spectra(tables, states, later)]
     if has_table:  # the CASSCF step comes first in an output
         sections.insert(0, generate.composition_table(r, [6] * 7, 30)[0])
     pieces: list[bytes] = []
@@ -340,6 +347,27 @@ def bench_set(files: FileSet, args: argparse.Namespace) -> str:
     return "| " + " | ".join(cells) + " |"
 
 
+def bench_soc_tables(args: argparse.Namespace) -> list[str]:
+    """`tables` over the realistic files with couplings and spectra against the same files without them, interleaved."""
+    sets = [realistic_set(args.data), realistic_set(args.data, soc_tables=True)]
+    runs: dict[str, list[Run]] = {files.name: [] for files in sets}
+    for _ in range(args.reps):
+        for files in sets:
+            runs[files.name].append(run("tables", files, args.data / "batch-out" / files.name, args.workers))
+            print(f"{files.name} tables: {runs[files.name][-1].seconds:.2f} s", file=sys.stderr)
+    written = args.data / "batch-out" / sets[1].name
+    added = {name: sum(pq.read_metadata(part).num_rows for part in (written / name).rglob("*.parquet"))
+             for name in ("soc_couplings", "soc_transitions")}
+    shutil.rmtree(args.data / "batch-out")
+    without, with_tables = (statistics.median(run.seconds for run in runs[files.name]) for files in sets)
+    size = sum(path.stat().st_size for path in sets[1].files) / sum(path.stat().st_size for path in sets[0].files)
+    ratio = with_tables / without
+    rows = ", ".join(f"{count:,} {name}" for name, count in added.items())
+    return ["| measure | without | with | ratio | target | holds |", "|---|---|---|---|---|---|",
+            f"| realistic, SOC couplings and spectra added ({rows}; {size:.2f}x the bytes) | {without:.2f} s "
+            f"| {with_tables:.2f} s | {ratio:.2f}x | at most 1.1x | {'yes' if ratio <= 1.1 else 'no'} |"]
+
+
 # ---------------------------------------------------------------- the command line
 
 def set_names(text: str) -> list[str]:
@@ -370,6 +398,8 @@ def main() -> None:
     print("| " + " | ".join(heads) + " |")
     print("|---" * len(heads) + "|")
     print("\n".join(lines))
+    if "realistic" in args.sets:
+        print("\n" + "\n".join(bench_soc_tables(args)))
 
 
 if __name__ == "__main__":
