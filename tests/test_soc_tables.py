@@ -15,7 +15,8 @@ STATES = SOC + "STATE 0: 0.0\n 1.0 1.0 0.0 : 0 0 0\n\n"  # the eigenvectors, whi
 # Two roots: a row for each triplet and singlet, the ground state included; wide values touch "(" and ",".
 COUPLINGS = [(1, 0, (0.0, -5.86, 0.0, 0.0, -0.0, -145.5)), (1, 1, (0.0, 0.0, 0.0, -3.47, -0.0, -0.0)),
              (1, 2, (12.25, 1.5, -0.75, 0.0, 3.0, -4.0)), (2, 0, (-1234.56, -12345.67, -3.0, 4.0, -5.0, 6.0)),
-             (2, 1, (0.5, 0.25, 0.0, 0.0, 0.0, 0.0)), (2, 2, (0.0, 0.0, 0.0, 0.0, 0.0, 0.0))]
+             (2, 1, (0.5, 0.25, 0.0, 0.0, 0.0, 0.0)), (2, 2, (0.0, 0.0, 0.0, 0.0, 0.0, 0.0)),
+             (3, 0, (999.99, -999.99, -99.99, 9999.99, 0.01, -0.07))]  # the widest that fill their places
 
 
 def couplings_text(rows, spherical=True, reduced=True):
