@@ -109,6 +109,7 @@ def malformed(table, reason, line):
 BAD_ROW = "         1      0    (   0.0x ,   -5.86 )    (   0.00 ,    0.00 )    (  -0.00 , -145.50 )"
 NO_PARENTHESIS = "         1      0    (   0.00 ,   -5.86 )       0.00 ,    0.00 )    (  -0.00 , -145.50 )"
 CUT_ROW = "         2      2    (   0.00 ,    0.00 )    (   0.00"
+TOUCHING_ROW = f"{1:10d}{1234567:7d}" + "    (   0.00 ,    0.00 )" * 3  # the words read 11234567 and then no singlet
 TIGHT_ROW = "         1      0    (0.00,-5.86)    (0.00,0.00)    (-0.00,-145.50)"  # the marks touch the numbers
 
 
@@ -125,6 +126,9 @@ TIGHT_ROW = "         1      0    (0.00,-5.86)    (0.00,0.00)    (-0.00,-145.50)
          couplings_rows(COUPLINGS), []),
     case("bad-number", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6], BAD_ROW, 1),
          [], malformed("soc_couplings", "a bad number", BAD_ROW)),
+    case("singlet-touching-triplet", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6],
+                                                                                TOUCHING_ROW, 1),
+         [], malformed("soc_couplings", "a missing field", TOUCHING_ROW)),
     case("missing-parenthesis", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6],
                                                                            NO_PARENTHESIS, 1),
          [], malformed("soc_couplings", "a missing parenthesis", NO_PARENTHESIS)),

@@ -116,7 +116,8 @@ std::string_view aligned(std::string_view line, size_t at, size_t width) {
 // wider numbers included, is left to that reading.
 std::optional<SOCCoupling> printed_coupling_of(std::string_view line) {
     constexpr size_t kPair = 24, kSize = 17 + 3 * kPair;
-    if (line.size() != kSize) return std::nullopt;
+    // A singlet that fills its place touches the triplet: the words read them as one.
+    if (line.size() != kSize || line[10] != ' ') return std::nullopt;
     Parsed<uint32_t> triplet = parse_u32(aligned(line, 0, 10)), singlet = parse_u32(aligned(line, 10, 7));
     if (triplet.error.kind || singlet.error.kind) return std::nullopt;
     std::array<double, 6> numbers{};
