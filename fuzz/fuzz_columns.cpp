@@ -130,7 +130,8 @@ bool expect_soc_tables(std::string_view bytes, columns::Tables& tables, columns:
         tables.add_transitions(kFile, {});
         return false;
     }
-    bytes.remove_prefix(bytes.rfind('\n', part) == bytes.npos ? 0 : bytes.rfind('\n', part) + 1);
+    size_t newline = bytes.rfind('\n', part);
+    bytes.remove_prefix(newline == bytes.npos ? 0 : newline + 1);
     bool couplings = expect_extra(parsers::tddft::read_soc_couplings, &Tables::add_couplings, Counted::SOCCouplings,
                                   bytes, tables, counts);
     return expect_extra(parsers::tddft::read_soc_spectra, &Tables::add_transitions, Counted::SOCTransitions, bytes,

@@ -206,23 +206,6 @@ Parsed<int8_t> parse_i8(std::string_view text) { return parse_integer<int8_t>(te
 Parsed<float> parse_f32(std::string_view text) { return parse_float<float>(text); }
 Parsed<double> parse_f64(std::string_view text) { return parse_float<double>(text); }
 
-std::optional<double> parse_two_decimals(std::string_view text) noexcept {
-    bool negative = !text.empty() && text[0] == '-';
-    if (negative) text.remove_prefix(1);
-    // Up to 11 digits: the mantissa is exact, and one division by 100 rounds as parse_f64 does.
-    size_t size = text.size();
-    if (size < 4 || size > 12 || text[size - 3] != '.') return std::nullopt;
-    uint64_t mantissa = 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (i == size - 3) continue;
-        auto digit = static_cast<unsigned>(static_cast<unsigned char>(text[i]) - '0');
-        if (digit > 9) return std::nullopt;
-        mantissa = mantissa * 10 + digit;
-    }
-    double value = static_cast<double>(mantissa) / 100.0;
-    return negative ? -value : value;
-}
-
 std::string NumberError::message() const {
     return std::string(core::kUnwrapErr) + type + " { kind: " + kind + " }";
 }

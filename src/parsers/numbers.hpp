@@ -4,7 +4,6 @@
 // section's shape, found later, is reported before it.
 
 #include <cstdint>
-#include <optional>
 #include <source_location>
 #include <string>
 #include <string_view>
@@ -31,8 +30,5 @@ Parsed<uint8_t> parse_u8(std::string_view text);
 Parsed<int8_t> parse_i8(std::string_view text);
 Parsed<float> parse_f32(std::string_view text);
 Parsed<double> parse_f64(std::string_view text);
-// A number printed with two decimals ("-145.50"): the value parse_f64 gives it, read in a few steps;
-// none for any other text.
-std::optional<double> parse_two_decimals(std::string_view text) noexcept;
 
 }  // namespace parsers

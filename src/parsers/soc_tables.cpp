@@ -124,11 +124,10 @@ std::optional<SOCCoupling> printed_coupling_of(std::string_view line) {
     for (size_t pair = 0; pair < 3; ++pair) {
         std::string_view text = line.substr(17 + pair * kPair, kPair);
         if (text.substr(0, 5) != "    (" || text.substr(12, 2) != " ," || text.substr(22) != " )") return std::nullopt;
-        std::optional<double> real = parse_two_decimals(aligned(text, 5, 7));
-        std::optional<double> imag = parse_two_decimals(aligned(text, 14, 8));
-        if (!real || !imag) return std::nullopt;
-        numbers[2 * pair] = *real;
-        numbers[2 * pair + 1] = *imag;
+        Parsed<double> real = parse_f64(aligned(text, 5, 7)), imag = parse_f64(aligned(text, 14, 8));
+        if (real.error.kind || imag.error.kind) return std::nullopt;
+        numbers[2 * pair] = real.value;
+        numbers[2 * pair + 1] = imag.value;
     }
     auto [z_real, z_imag, x_real, x_imag, y_real, y_imag] = numbers;
     return SOCCoupling{triplet.value, singlet.value, z_real, z_imag, x_real, x_imag, y_real, y_imag};
