@@ -16,7 +16,7 @@ STATES = SOC + "STATE 0: 0.0\n 1.0 1.0 0.0 : 0 0 0\n\n"  # the eigenvectors, whi
 COUPLINGS = [(1, 0, (0.0, -5.86, 0.0, 0.0, -0.0, -145.5)), (1, 1, (0.0, 0.0, 0.0, -3.47, -0.0, -0.0)),
              (1, 2, (12.25, 1.5, -0.75, 0.0, 3.0, -4.0)), (2, 0, (-1234.56, -12345.67, -3.0, 4.0, -5.0, 6.0)),
              (2, 1, (0.5, 0.25, 0.0, 0.0, 0.0, 0.0)), (2, 2, (0.0, 0.0, 0.0, 0.0, 0.0, 0.0)),
-             (3, 0, (999.99, -999.99, -99.99, 9999.99, 0.01, -0.07))]  # the widest that fill their places
+             (3, 0, (9999.99, -999.99, -99.99, 12345.67, 0.01, -0.07))]  # the widest that fill their places
 
 
 def couplings_text(rows, spherical=True, reduced=True):
@@ -110,6 +110,8 @@ BAD_ROW = "         1      0    (   0.0x ,   -5.86 )    (   0.00 ,    0.00 )    
 NO_PARENTHESIS = "         1      0    (   0.00 ,   -5.86 )       0.00 ,    0.00 )    (  -0.00 , -145.50 )"
 CUT_ROW = "         2      2    (   0.00 ,    0.00 )    (   0.00"
 TOUCHING_ROW = f"{1:10d}{1234567:7d}" + "    (   0.00 ,    0.00 )" * 3  # the words read 11234567 and then no singlet
+# Numbers the printed places never hold, which read all the same: a plus, no whole digit, leading zeros.
+UNPRINTED_ROW = "         1      0    (  +1.00 ,    -.50 )    (0001.25 ,   -0.00 )    (  -0.00 , -145.50 )"
 TIGHT_ROW = "         1      0    (0.00,-5.86)    (0.00,0.00)    (-0.00,-145.50)"  # the marks touch the numbers
 
 
@@ -124,6 +126,9 @@ TIGHT_ROW = "         1      0    (0.00,-5.86)    (0.00,0.00)    (-0.00,-145.50)
     case("before-the-soc-part", couplings_text(COUPLINGS) + STATES, [], []),
     case("marks-touching", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6], TIGHT_ROW, 1),
          couplings_rows(COUPLINGS), []),
+    case("numbers-never-printed", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6],
+                                                                             UNPRINTED_ROW, 1),
+         [[1, 0, 1.0, -0.5, 1.25, -0.0, -0.0, -145.5], *couplings_rows(COUPLINGS[1:])], []),
     case("bad-number", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6], BAD_ROW, 1),
          [], malformed("soc_couplings", "a bad number", BAD_ROW)),
     case("singlet-touching-triplet", STATES + couplings_text(COUPLINGS).replace(couplings_text(COUPLINGS).splitlines()[6],

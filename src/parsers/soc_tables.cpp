@@ -1,6 +1,9 @@
 #include "parsers/soc_tables.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "core/check.hpp"
@@ -103,12 +106,79 @@ private:
     std::string_view line_, rest_;
 };
 
-// A field of a printed row without the spaces that align it (other blanks fail its number, and the
-// row goes to the reading by words).
-std::string_view aligned(std::string_view line, size_t at, size_t width) {
-    std::string_view field = line.substr(at, width);
-    field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
-    return field;
+// Numbers in their places in a printed row, read eight bytes at a time: a loop that stops at the
+// first blank mispredicts on most numbers, whose digits vary in number, and so does a branch on
+// their sign. Any text other than the printed one gives none, and the reading by words then reads
+// (or fails) it as it reads any row.
+constexpr uint64_t kEach = 0x0101010101010101, kHigh = 0x80 * kEach;
+
+// The eight bytes before `end`; the first `blanks` of them read as blanks (they are not the place's).
+uint64_t eight_before(const char* end, size_t blanks) {
+    uint64_t bytes;
+    std::memcpy(&bytes, end - 8, 8);
+    uint64_t before = blanks ? ~uint64_t{0} >> (64 - 8 * blanks) : 0;
+    return (bytes & ~before) | (' ' * kEach & before);
+}
+
+// The high bit of each byte of `bytes` that is no digit.
+uint64_t not_digits(uint64_t bytes) {
+    uint64_t values = bytes ^ ('0' * kEach);
+    return (((values & ~kHigh) + 0x76 * kEach) | values) & kHigh;
+}
+
+// Digits (a byte each, first the most significant; zero bytes are zero digits) as one number.
+uint32_t whole_of(uint64_t digits) {
+    digits = ((digits * 2561) >> 8) & 0x00FF00FF00FF00FF;
+    digits = ((digits * 6553601) >> 16) & 0x0000FFFF0000FFFF;
+    return static_cast<uint32_t>((digits * 42949672960001) >> 32);
+}
+
+// The front of a number in the bytes of `mask` (its whole digits, the last one a digit): blanks, a
+// minus if `sign`, then digits. Gives the bytes that hold its digits, or none.
+struct Front {
+    uint64_t digits = 0;
+    bool negative = false;
+    bool holds = false;
+};
+
+Front front_of(uint64_t bytes, uint64_t mask, bool sign) {
+    uint64_t others = not_digits(bytes) & mask;
+    if (!others) return {mask, false, true};
+    auto last = static_cast<size_t>(63 - std::countl_zero(others)) / 8;  // the byte before the digits
+    auto mark = static_cast<char>(bytes >> (8 * last));
+    uint64_t before = (uint64_t{1} << (8 * last)) - 1;
+    bool negative = sign & (mark == '-');
+    bool blanks = ((bytes ^ (' ' * kEach)) & before & mask) == 0;
+    bool holds = blanks & ((mark == ' ') | negative);
+    return {mask & ~(before | uint64_t{0xFF} << (8 * last)), negative, holds};
+}
+
+// A count in its place of `width` (7 or 10) bytes that ends at `end`, as parse_u32 reads it.
+std::optional<uint32_t> placed_count(const char* end, size_t width) {
+    if (width > 8 && (end[-10] != ' ' || end[-9] != ' ')) return std::nullopt;
+    uint64_t bytes = eight_before(end, width < 8 ? 8 - width : 0);
+    Front front = front_of(bytes, ~uint64_t{0} >> 8, false);
+    if (!front.holds || (not_digits(bytes) >> 56)) return std::nullopt;  // the last byte, a digit
+    return whole_of((bytes ^ ('0' * kEach)) & (front.digits | uint64_t{0xFF} << 56));
+}
+
+// A value of two decimals in its place of `width` (7 or 8) bytes that ends at `end`, as parse_f64
+// reads it: the digits as one whole number, exact, divided by 100 once (the sign set after).
+std::optional<double> placed_value(const char* end, size_t width) {
+    constexpr uint64_t kWhole = 0x000000FFFFFFFFFF, kDecimals = 0xFFFF000000000000;  // bytes 0-4, 6-7
+    uint64_t bytes = eight_before(end, 8 - width);
+    Front front = front_of(bytes, kWhole, true);
+    bool point = ((bytes >> 40) & 0xFF) == '.';
+    if (!(front.holds & point) || (not_digits(bytes) & (kDecimals | uint64_t{0xFF} << 32))) return std::nullopt;
+    uint64_t values = bytes ^ ('0' * kEach);
+    double value = static_cast<double>(whole_of(((values & front.digits) << 8) | (values & kDecimals))) / 100.0;
+    return std::bit_cast<double>(std::bit_cast<uint64_t>(value) | uint64_t{front.negative} << 63);
+}
+
+// Whether `text` holds `literal` at `at` (a compare of known length, which the compiler inlines).
+template <size_t N>
+bool holds(std::string_view text, size_t at, const char (&literal)[N]) {
+    return std::memcmp(text.data() + at, literal, N - 1) == 0;
 }
 
 // The row as the program prints it, "%10d%7d" and three times "    (%7.2f ,%8.2f )", read by
@@ -118,19 +188,20 @@ std::optional<SOCCoupling> printed_coupling_of(std::string_view line) {
     constexpr size_t kPair = 24, kSize = 17 + 3 * kPair;
     // A singlet that fills its place touches the triplet: the words read them as one.
     if (line.size() != kSize || line[10] != ' ') return std::nullopt;
-    Parsed<uint32_t> triplet = parse_u32(aligned(line, 0, 10)), singlet = parse_u32(aligned(line, 10, 7));
-    if (triplet.error.kind || singlet.error.kind) return std::nullopt;
+    std::optional<uint32_t> triplet = placed_count(line.data() + 10, 10), singlet = placed_count(line.data() + 17, 7);
+    if (!triplet || !singlet) return std::nullopt;
     std::array<double, 6> numbers{};
     for (size_t pair = 0; pair < 3; ++pair) {
-        std::string_view text = line.substr(17 + pair * kPair, kPair);
-        if (text.substr(0, 5) != "    (" || text.substr(12, 2) != " ," || text.substr(22) != " )") return std::nullopt;
-        Parsed<double> real = parse_f64(aligned(text, 5, 7)), imag = parse_f64(aligned(text, 14, 8));
-        if (real.error.kind || imag.error.kind) return std::nullopt;
-        numbers[2 * pair] = real.value;
-        numbers[2 * pair + 1] = imag.value;
+        size_t at = 17 + pair * kPair;
+        if (!holds(line, at, "    (") || !holds(line, at + 12, " ,") || !holds(line, at + 22, " )")) return std::nullopt;
+        std::optional<double> real = placed_value(line.data() + at + 12, 7);
+        std::optional<double> imag = placed_value(line.data() + at + 22, 8);
+        if (!real || !imag) return std::nullopt;
+        numbers[2 * pair] = *real;
+        numbers[2 * pair + 1] = *imag;
     }
     auto [z_real, z_imag, x_real, x_imag, y_real, y_imag] = numbers;
-    return SOCCoupling{triplet.value, singlet.value, z_real, z_imag, x_real, x_imag, y_real, y_imag};
+    return SOCCoupling{*triplet, *singlet, z_real, z_imag, x_real, x_imag, y_real, y_imag};
 }
 
 SOCCoupling coupling_of(std::string_view line) {
