@@ -122,9 +122,9 @@ def test_json_works_without_the_batch_extra():
     assert run.returncode == 0 and list(json.loads(run.stdout).values()) == [{"tddft": skav_rs.parse_tddft(TDDFT_PATH)}]
 
 
-def test_the_command_writes_its_tables_without_numpy_or_pandas(tmp_path):
+def test_the_command_writes_its_tables_without_numpy_pandas_or_cloudpickle(tmp_path):
     code = ("import sys; from skav_batch.cli import command; status = command(['tables', sys.argv[1], '--out', sys.argv[2]]);"
-            " print(status, sorted({'numpy', 'pandas'} & sys.modules.keys()))")
+            " print(status, sorted({'numpy', 'pandas', 'cloudpickle'} & sys.modules.keys()))")
     run = subprocess.run([sys.executable, "-c", code, TDDFT_PATH, tmp_path / "out"], capture_output=True, text=True, env=ENV,
                          timeout=60)
     assert run.stdout == "0 []\n", run.stderr

@@ -186,6 +186,7 @@ bool holds(std::string_view text, size_t at, const char (&literal)[N]) {
 // wider numbers included, is left to that reading.
 std::optional<SOCCoupling> printed_coupling_of(std::string_view line) {
     constexpr size_t kPair = 24, kSize = 17 + 3 * kPair;
+    if constexpr (std::endian::native != std::endian::little) return std::nullopt;  // the places' bytes assume it
     // A singlet that fills its place touches the triplet: the words read them as one.
     if (line.size() != kSize || line[10] != ' ') return std::nullopt;
     std::optional<uint32_t> triplet = placed_count(line.data() + 10, 10), singlet = placed_count(line.data() + 17, 7);
