@@ -2,8 +2,8 @@
 // a size the input picks into the same tables (batches of a size the input picks too), exported
 // and read back through the Arrow C interfaces. The rows must be those of tables filled straight
 // from the parsers' records of the whole text (the walk over records is checked against the
-// module's results by the Python suite), and each failure a row; sanitizers catch a read outside a
-// buffer, a leak, a second release.
+// module's results by the Python suite), and each failure a row; a couplings row read by its places
+// must read the same by its words; sanitizers catch a read outside a buffer, a leak, a second release.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -176,6 +176,27 @@ bool expect(std::string_view bytes, columns::Kind kind, columns::Tables& tables)
     return failed;
 }
 
+// A couplings row read by its places must read the same by its words, to the bit.
+void check_printed_couplings(std::string_view bytes) {
+    using records::tddft::SOCCoupling;
+    auto bits = [](const SOCCoupling& c) {
+        std::array<double, 6> values = {c.z_real, c.z_imag, c.x_real, c.x_imag, c.y_real, c.y_imag};
+        return std::pair(std::pair(c.triplet, c.singlet), std::bit_cast<std::array<uint64_t, 6>>(values));
+    };
+    for (size_t start = 0; start < bytes.size();) {
+        size_t end = std::min(bytes.find('\n', start), bytes.size());
+        std::string_view line = bytes.substr(start, end - start);
+        start = end + 1;
+        std::optional<SOCCoupling> placed = parsers::tddft::printed_coupling_of(line);
+        if (!placed) continue;
+        try {
+            check(bits(*placed) == bits(parsers::tddft::coupling_by_words(line)), "a printed couplings row");
+        } catch (const core::CheckFailure&) {
+            check(false, "a printed couplings row that the words do not read");
+        }
+    }
+}
+
 }  // namespace
 
 // The window: of a few bytes, which cut every line, of a few hundred, or the reader's own.
@@ -198,5 +219,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(failed == expect(bytes, kind, expected), "failed files");
     }
     check(read_tables(tables, limit) == read_tables(expected, columns::kMaxStringBytes), "rows");
+    check_printed_couplings(bytes);
     return 0;
 }

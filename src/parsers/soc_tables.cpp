@@ -133,8 +133,8 @@ uint32_t whole_of(uint64_t digits) {
     return static_cast<uint32_t>((digits * 42949672960001) >> 32);
 }
 
-// The front of a number in the bytes of `mask` (its whole digits, the last one a digit): blanks, a
-// minus if `sign`, then digits. Gives the bytes that hold its digits, or none.
+// The front of a number in the bytes of `mask`, which a digit follows: blanks, a minus if `sign`,
+// then digits. The bytes that hold the digits, the sign, and whether the front reads at all.
 struct Front {
     uint64_t digits = 0;
     bool negative = false;
@@ -179,51 +179,6 @@ std::optional<double> placed_value(const char* end, size_t width) {
 template <size_t N>
 bool holds(std::string_view text, size_t at, const char (&literal)[N]) {
     return std::memcmp(text.data() + at, literal, N - 1) == 0;
-}
-
-// The row as the program prints it, "%10d%7d" and three times "    (%7.2f ,%8.2f )", read by
-// places: the same numbers as the reading by words, at a fraction of its time. Any other row,
-// wider numbers included, is left to that reading.
-std::optional<SOCCoupling> printed_coupling_of(std::string_view line) {
-    constexpr size_t kPair = 24, kSize = 17 + 3 * kPair;
-    if constexpr (std::endian::native != std::endian::little) return std::nullopt;  // the places' bytes assume it
-    // A singlet that fills its place touches the triplet: the words read them as one.
-    if (line.size() != kSize || line[10] != ' ') return std::nullopt;
-    std::optional<uint32_t> triplet = placed_count(line.data() + 10, 10), singlet = placed_count(line.data() + 17, 7);
-    if (!triplet || !singlet) return std::nullopt;
-    std::array<double, 6> numbers{};
-    for (size_t pair = 0; pair < 3; ++pair) {
-        size_t at = 17 + pair * kPair;
-        if (!holds(line, at, "    (") || !holds(line, at + 12, " ,") || !holds(line, at + 22, " )")) return std::nullopt;
-        std::optional<double> real = placed_value(line.data() + at + 12, 7);
-        std::optional<double> imag = placed_value(line.data() + at + 22, 8);
-        if (!real || !imag) return std::nullopt;
-        numbers[2 * pair] = *real;
-        numbers[2 * pair + 1] = *imag;
-    }
-    auto [z_real, z_imag, x_real, x_imag, y_real, y_imag] = numbers;
-    return SOCCoupling{*triplet, *singlet, z_real, z_imag, x_real, x_imag, y_real, y_imag};
-}
-
-SOCCoupling coupling_of(std::string_view line) {
-    if (std::optional<SOCCoupling> printed = printed_coupling_of(line)) return *printed;
-    RowText row(line);
-    SOCCoupling coupling{};
-    coupling.triplet = row.integer();
-    coupling.singlet = row.integer();
-    using Part = double SOCCoupling::*;
-    constexpr std::array<std::pair<Part, Part>, 3> kPairs = {{{&SOCCoupling::z_real, &SOCCoupling::z_imag},
-                                                               {&SOCCoupling::x_real, &SOCCoupling::x_imag},
-                                                               {&SOCCoupling::y_real, &SOCCoupling::y_imag}}};
-    for (auto [real, imag] : kPairs) {
-        row.mark('(', "a missing parenthesis");
-        coupling.*real = row.number();
-        row.mark(',', "a missing comma");
-        coupling.*imag = row.number();
-        row.mark(')', "a missing parenthesis");
-    }
-    row.end();
-    return coupling;
 }
 
 // The heading's kind in `headings`, if it is one of them.
@@ -298,6 +253,59 @@ private:
     size_t next_ = 0;
     SOCTransition transition_{};
 };
+
+}  // namespace
+
+// The row as the program prints it, "%10d%7d" and three times "    (%7.2f ,%8.2f )", read by
+// places: the same numbers as the reading by words, at a fraction of its time. Any other row,
+// wider numbers included, is left to that reading.
+std::optional<SOCCoupling> printed_coupling_of(std::string_view line) {
+    constexpr size_t kPair = 24, kSize = 17 + 3 * kPair;
+    if constexpr (std::endian::native != std::endian::little) return std::nullopt;  // the places' bytes assume it
+    // A singlet that fills its place touches the triplet: the words read them as one.
+    if (line.size() != kSize || line[10] != ' ') return std::nullopt;
+    std::optional<uint32_t> triplet = placed_count(line.data() + 10, 10), singlet = placed_count(line.data() + 17, 7);
+    if (!triplet || !singlet) return std::nullopt;
+    std::array<double, 6> numbers{};
+    for (size_t pair = 0; pair < 3; ++pair) {
+        size_t at = 17 + pair * kPair;
+        if (!holds(line, at, "    (") || !holds(line, at + 12, " ,") || !holds(line, at + 22, " )")) return std::nullopt;
+        std::optional<double> real = placed_value(line.data() + at + 12, 7);
+        std::optional<double> imag = placed_value(line.data() + at + 22, 8);
+        if (!real || !imag) return std::nullopt;
+        numbers[2 * pair] = *real;
+        numbers[2 * pair + 1] = *imag;
+    }
+    auto [z_real, z_imag, x_real, x_imag, y_real, y_imag] = numbers;
+    return SOCCoupling{*triplet, *singlet, z_real, z_imag, x_real, x_imag, y_real, y_imag};
+}
+
+SOCCoupling coupling_by_words(std::string_view line) {
+    RowText row(line);
+    SOCCoupling coupling{};
+    coupling.triplet = row.integer();
+    coupling.singlet = row.integer();
+    using Part = double SOCCoupling::*;
+    constexpr std::array<std::pair<Part, Part>, 3> kPairs = {{{&SOCCoupling::z_real, &SOCCoupling::z_imag},
+                                                               {&SOCCoupling::x_real, &SOCCoupling::x_imag},
+                                                               {&SOCCoupling::y_real, &SOCCoupling::y_imag}}};
+    for (auto [real, imag] : kPairs) {
+        row.mark('(', "a missing parenthesis");
+        coupling.*real = row.number();
+        row.mark(',', "a missing comma");
+        coupling.*imag = row.number();
+        row.mark(')', "a missing parenthesis");
+    }
+    row.end();
+    return coupling;
+}
+
+namespace {
+
+SOCCoupling coupling_of(std::string_view line) {
+    if (std::optional<SOCCoupling> printed = printed_coupling_of(line)) return *printed;
+    return coupling_by_words(line);
+}
 
 }  // namespace
 

@@ -57,6 +57,12 @@ private:
     std::array<std::optional<std::vector<records::tddft::SOCTransition>>, 4> last_;
 };
 
+// A couplings row read by its places, as the program prints it (none for any other row), and read
+// by its words (any row; a check failure where it does not read): the reading takes the first
+// where it gives one, so the two must agree wherever it does.
+std::optional<records::tddft::SOCCoupling> printed_coupling_of(std::string_view line);
+records::tddft::SOCCoupling coupling_by_words(std::string_view line);
+
 // The same over a whole text, for references.
 std::vector<records::tddft::SOCCoupling> read_soc_couplings(std::string_view text);
 std::vector<records::tddft::SOCTransition> read_soc_spectra(std::string_view text);
