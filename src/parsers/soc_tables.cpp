@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "core/check.hpp"
@@ -55,13 +56,38 @@ auto read_whole(std::string_view text) {
     return std::move(reading).finish();
 }
 
-// The fields of a line, as the module's fields split it.
-std::vector<std::string_view> fields_of(std::string_view line) {
-    std::vector<std::string_view> fields;
-    Fields split(line);
-    while (std::optional<std::string_view> field = split.next()) fields.push_back(*field);
-    return fields;
-}
+// The first fields of a line, as the module's fields split it: up to one more than a row of
+// the tables holds, so that a longer row is known, kept in place (a row's vector, grown field by
+// field, cost more than reading its numbers).
+class FieldList {
+public:
+    static constexpr size_t kMost = 11;
+
+    explicit FieldList(std::string_view line) {
+        Fields split(line);
+        while (size_ < kMost) {
+            std::optional<std::string_view> field = split.next();
+            if (!field) break;
+            fields_[size_++] = *field;
+        }
+    }
+    size_t size() const noexcept { return size_; }
+    std::string_view operator[](size_t i) const { return fields_[i]; }
+    bool operator==(std::span<const std::string_view> names) const {
+        return std::equal(fields_.begin(), fields_.begin() + static_cast<ptrdiff_t>(size_), names.begin(), names.end());
+    }
+    // The first field as two: all but its last `width` bytes, and those.
+    void split_first(size_t width) {
+        std::copy_backward(fields_.begin() + 1, fields_.begin() + static_cast<ptrdiff_t>(size_), fields_.begin() + static_cast<ptrdiff_t>(size_) + 1);
+        fields_[1] = fields_[0].substr(fields_[0].size() - width);
+        fields_[0].remove_suffix(width);
+        ++size_;
+    }
+
+private:
+    std::array<std::string_view, kMost> fields_{};
+    size_t size_ = 0;
+};
 
 // A row of couplings taken from the front: words, and the parentheses and commas between them,
 // which may touch the numbers.
@@ -203,14 +229,10 @@ public:
             size_t arrow = line.find("->");
             if (arrow == std::string_view::npos) fail("a missing arrow");
             from = trim(line.substr(0, arrow));
-            fields_ = fields_of(line.substr(arrow + 2));
+            fields_ = FieldList(line.substr(arrow + 2));
         } else {
-            fields_ = fields_of(line);
-            if (fields_.size() + 1 == expected && !fields_.empty() && fields_[0].size() > 4) {
-                std::string_view both = fields_[0];
-                fields_[0] = both.substr(0, both.size() - 4);
-                fields_.insert(fields_.begin() + 1, both.substr(both.size() - 4));
-            }
+            fields_ = FieldList(line);
+            if (fields_.size() + 1 == expected && fields_.size() != 0 && fields_[0].size() > 4) fields_.split_first(4);
         }
         if (fields_.size() < expected) fail("the row ends early");
         if (fields_.size() > expected) fail("more than a row holds");
@@ -249,7 +271,7 @@ private:
     [[noreturn]] void fail(const char* reason) { fail_row(kTransitionsTable, reason, line_); }
 
     std::string_view line_;
-    std::vector<std::string_view> fields_;
+    FieldList fields_{""};
     size_t next_ = 0;
     SOCTransition transition_{};
 };
@@ -322,8 +344,7 @@ void SOCCouplingsReading::read(LineCursor& lines) {
             case Step::Header: {
                 // The Z/X/Y form; the spherical one names MS instead.
                 constexpr std::array<std::string_view, 5> kNames = {"T", "S", "Z", "X", "Y"};
-                std::vector<std::string_view> names = fields_of(*line);
-                step_ = std::equal(names.begin(), names.end(), kNames.begin(), kNames.end()) ? Step::Rule : Step::Seek;
+                step_ = FieldList(*line) == kNames ? Step::Rule : Step::Seek;
                 break;
             }
             case Step::Rule: step_ = is_rule(*line) ? Step::Rows : Step::Seek; break;
