@@ -62,11 +62,36 @@ void check_section_heading_reading_stands(std::string_view text) {
     if (!same_outcomes(*by_heading, *result)) fuzz::bug("a text with the section heading read otherwise", "");
 }
 
+// The fields of each line as a plain walk splits them, a byte at a time, at White_Space.
+void check_fields(std::string_view text) {
+    using parsers::whitespace_length;
+    parsers::LineCursor lines(text);
+    while (std::optional<std::string_view> next = lines.next()) {
+        std::string_view line = *next;
+        parsers::Fields fields(line);
+        for (size_t at = 0; at < line.size();) {
+            size_t blank = whitespace_length(line, at);
+            if (blank) {
+                at += blank;
+                continue;
+            }
+            size_t end = at;
+            while (end < line.size() && whitespace_length(line, end) == 0) ++end;
+            if (fields.next() != line.substr(at, end - at)) fuzz::bug("a field split otherwise", "");
+            at = end;
+        }
+        if (fields.next()) fuzz::bug("a field after the last", "");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::run(data, size, false, [](core::Text text) { return parsers::tddft::parse_tddft(std::move(text)); });
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (core::is_valid_utf8(bytes)) check_section_heading_reading_stands(bytes);
+    if (core::is_valid_utf8(bytes)) {
+        check_section_heading_reading_stands(bytes);
+        check_fields(bytes);
+    }
     return 0;
 }
