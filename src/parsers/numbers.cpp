@@ -1,6 +1,8 @@
 #include "parsers/numbers.hpp"
 
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -134,16 +136,66 @@ bool is_huge(std::string_view text) {
 // division rounds correctly. Anything else (exponents, long digit runs) is left to the
 // general reader.
 template <typename Float>
+constexpr Float kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+template <typename Float>
+constexpr uint64_t kMostMantissa = uint64_t{1} << std::numeric_limits<Float>::digits;
+
+// The bytes of a text of one to eight as the last of eight (a little-endian word), the others
+// zero: two loads that may overlap, of equal bytes where they do, whatever the size.
+uint64_t right_aligned(std::string_view text) {
+    const char* bytes = text.data();
+    size_t size = text.size(), width = size >= 4 ? 4 : size >= 2 ? 2 : 1;
+    uint64_t first = 0, last = 0;
+    if (width == 4) {
+        std::memcpy(&first, bytes, 4);
+        std::memcpy(&last, bytes + size - 4, 4);
+    } else if (width == 2) {
+        std::memcpy(&first, bytes, 2);
+        std::memcpy(&last, bytes + size - 2, 2);
+    } else {
+        first = last = static_cast<unsigned char>(bytes[0]);
+    }
+    return first << (8 * (8 - size)) | last << (8 * (8 - width));
+}
+
+// The same for a text of up to eight bytes, all looked at at once: most numbers of an output
+// are that short, and a loop over their digits mispredicts on their varying lengths.
+template <typename Float>
+std::optional<Float> read_eight_or_fewer(std::string_view text) {
+    constexpr uint64_t kEach = 0x0101010101010101, kHigh = 0x80 * kEach;
+    size_t size = text.size();
+    uint64_t word = right_aligned(text) | (('0' * kEach) & ((uint64_t{1} << (8 * (8 - size))) - 1));  // zero digits first
+    uint64_t values = word ^ ('0' * kEach);
+    uint64_t others = (((values & ~kHigh) + 0x76 * kEach) | values) & kHigh;  // bytes that are no digit
+    size_t fraction = 0;
+    if (others) {
+        auto point = static_cast<size_t>(std::countr_zero(others)) / 8;
+        bool one_point = (others & (others - 1)) == 0 && ((word >> (8 * point)) & 0xFF) == '.';
+        if (!one_point || size < 2) return std::nullopt;  // a point needs a digit beside it
+        uint64_t before = (uint64_t{1} << (8 * point)) - 1;
+        values = ((values & before) << 8) | (values & ~before & ~(uint64_t{0xFF} << (8 * point)));
+        fraction = 7 - point;
+    }
+    values = ((values * 2561) >> 8) & 0x00FF00FF00FF00FF;
+    values = ((values * 6553601) >> 16) & 0x0000FFFF0000FFFF;
+    uint64_t mantissa = (values * 42949672960001) >> 32 & 0xFFFFFFFF;
+    if (mantissa > kMostMantissa<Float>) return std::nullopt;
+    return static_cast<Float>(mantissa) / kPowersOfTen<Float>[fraction];
+}
+
+template <typename Float>
 std::optional<Float> read_short_decimal(std::string_view text) {
-    constexpr Float kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
-    constexpr uint64_t kMostMantissa = uint64_t{1} << std::numeric_limits<Float>::digits;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!text.empty() && text.size() <= 8) return read_eight_or_fewer<Float>(text);
+    }
+    constexpr auto& kPowers = kPowersOfTen<Float>;
     uint64_t mantissa = 0;
     int fraction_digits = -1;  // -1 until the point
     bool any_digit = false;
     for (char c : text) {
         if (is_digit(c)) {
             mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-            if (mantissa > kMostMantissa) return std::nullopt;
+            if (mantissa > kMostMantissa<Float>) return std::nullopt;
             any_digit = true;
             if (fraction_digits >= 0 && ++fraction_digits > 10) return std::nullopt;
         } else if (c == '.' && fraction_digits < 0) {
@@ -153,7 +205,7 @@ std::optional<Float> read_short_decimal(std::string_view text) {
         }
     }
     if (!any_digit) return std::nullopt;
-    return static_cast<Float>(mantissa) / kPowersOfTen[fraction_digits < 0 ? 0 : fraction_digits];
+    return static_cast<Float>(mantissa) / kPowers[fraction_digits < 0 ? 0 : fraction_digits];
 }
 
 // Nearest value to a well-formed decimal text, ties to even; beyond the range reads as
