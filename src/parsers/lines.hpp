@@ -3,7 +3,6 @@
 // All work on valid UTF-8 and hand out views into the text, never copies.
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -11,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/byte_words.hpp"
 #include "core/text_search.hpp"
 #include "core/utf8.hpp"
 
@@ -54,25 +54,13 @@ inline size_t whitespace_length_before(std::string_view text, size_t end) noexce
     return start + length == end ? length : 0;
 }
 
-// The eight bytes at `at`, the first in the lowest byte, wherever the machine puts it.
-inline uint64_t word_at(std::string_view text, size_t at) noexcept {
-    uint64_t word;
-    std::memcpy(&word, text.data() + at, 8);
-    if constexpr (std::endian::native == std::endian::big) {
-        uint64_t swapped = 0;
-        for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
-        word = swapped;
-    }
-    return word;
-}
-
 // Index of the first byte at or after `at` that ends a run of blanks; output files pad
 // their columns with long runs of them, and a field's number with a few.
 inline size_t skip_blank_words(std::string_view text, size_t at) noexcept {
     constexpr uint64_t kBlanks = 0x2020202020202020ull;
     while (text.size() - at >= 8) {
-        uint64_t others = word_at(text, at) ^ kBlanks;
-        if (others) return at + static_cast<size_t>(std::countr_zero(others)) / 8;
+        uint64_t others = core::word_at(text.data() + at) ^ kBlanks;
+        if (others) return at + core::first_byte_of(others);
         at += 8;
     }
     while (at < text.size() && text[at] == ' ') ++at;
@@ -82,12 +70,10 @@ inline size_t skip_blank_words(std::string_view text, size_t at) noexcept {
 // Index of the first byte at or after `at` that may be White_Space (one not above the blank,
 // or not ASCII); the text's size if none is.
 inline size_t skip_field_bytes(std::string_view text, size_t at) noexcept {
-    constexpr uint64_t kEach = 0x0101010101010101ull, kHigh = 0x80 * kEach;
     while (text.size() - at >= 8) {
-        uint64_t word = word_at(text, at);
-        // High bits of the bytes below 0x21 (exact up to the first) and of those above 0x7F.
-        uint64_t stops = (((word - 0x21 * kEach) & ~word) | word) & kHigh;
-        if (stops) return at + static_cast<size_t>(std::countr_zero(stops)) / 8;
+        uint64_t word = core::word_at(text.data() + at);
+        uint64_t stops = core::below(word, 0x21) | (word & core::kHighBits);  // and the bytes above 0x7F
+        if (stops) return at + core::first_byte_of(stops);
         at += 8;
     }
     while (at < text.size() && static_cast<unsigned char>(text[at]) > 0x20 && static_cast<unsigned char>(text[at]) < 0x80) ++at;

@@ -22,6 +22,7 @@
 #endif
 #endif
 
+#include "core/byte_words.hpp"
 #include "core/check.hpp"
 
 namespace parsers {
@@ -131,10 +132,6 @@ bool is_huge(std::string_view text) {
 
 #endif
 
-// Clinger's fast path for the usual short texts such as 0.98765 or -27517.30: a mantissa
-// up to 2^24 (2^53 for a double) and a power of ten up to 10^10 are both exact, so one
-// division rounds correctly. Anything else (exponents, long digit runs) is left to the
-// general reader.
 template <typename Float>
 constexpr Float kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
 template <typename Float>
@@ -158,31 +155,33 @@ uint64_t right_aligned(std::string_view text) {
     return first << (8 * (8 - size)) | last << (8 * (8 - width));
 }
 
-// The same for a text of up to eight bytes, all looked at at once: most numbers of an output
-// are that short, and a loop over their digits mispredicts on their varying lengths.
+// What read_short_decimal gives a text of one to eight bytes, all looked at at once: most numbers
+// of an output are that short, and a loop over their digits mispredicts on their varying lengths.
 template <typename Float>
 std::optional<Float> read_eight_or_fewer(std::string_view text) {
-    constexpr uint64_t kEach = 0x0101010101010101, kHigh = 0x80 * kEach;
+    using core::kEachByte;
     size_t size = text.size();
-    uint64_t word = right_aligned(text) | (('0' * kEach) & ((uint64_t{1} << (8 * (8 - size))) - 1));  // zero digits first
-    uint64_t values = word ^ ('0' * kEach);
-    uint64_t others = (((values & ~kHigh) + 0x76 * kEach) | values) & kHigh;  // bytes that are no digit
+    uint64_t word = right_aligned(text) | (('0' * kEachByte) & ((uint64_t{1} << (8 * (8 - size))) - 1));  // zero digits first
+    uint64_t values = word ^ ('0' * kEachByte);
+    uint64_t others = core::not_digits(word);
     size_t fraction = 0;
     if (others) {
-        auto point = static_cast<size_t>(std::countr_zero(others)) / 8;
+        size_t point = core::first_byte_of(others);
         bool one_point = (others & (others - 1)) == 0 && ((word >> (8 * point)) & 0xFF) == '.';
         if (!one_point || size < 2) return std::nullopt;  // a point needs a digit beside it
         uint64_t before = (uint64_t{1} << (8 * point)) - 1;
         values = ((values & before) << 8) | (values & ~before & ~(uint64_t{0xFF} << (8 * point)));
         fraction = 7 - point;
     }
-    values = ((values * 2561) >> 8) & 0x00FF00FF00FF00FF;
-    values = ((values * 6553601) >> 16) & 0x0000FFFF0000FFFF;
-    uint64_t mantissa = (values * 42949672960001) >> 32 & 0xFFFFFFFF;
+    uint64_t mantissa = core::digits_value(values);
     if (mantissa > kMostMantissa<Float>) return std::nullopt;
     return static_cast<Float>(mantissa) / kPowersOfTen<Float>[fraction];
 }
 
+// Clinger's fast path for the usual short texts such as 0.98765 or -27517.30: a mantissa
+// up to 2^24 (2^53 for a double) and a power of ten up to 10^10 are both exact, so one
+// division rounds correctly. Anything else (exponents, long digit runs) is left to the
+// general reader.
 template <typename Float>
 std::optional<Float> read_short_decimal(std::string_view text) {
     if constexpr (std::endian::native == std::endian::little) {

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "core/byte_words.hpp"
 #include "core/check.hpp"
 #include "parsers/headings.hpp"
 #include "parsers/numbers.hpp"
@@ -136,27 +137,13 @@ private:
 // first blank mispredicts on most numbers, whose digits vary in number, and so does a branch on
 // their sign. Any text other than the printed one gives none, and the reading by words then reads
 // (or fails) it as it reads any row.
-constexpr uint64_t kEach = 0x0101010101010101, kHigh = 0x80 * kEach;
+using core::digits_value, core::kEachByte, core::not_digits;
 
 // The eight bytes before `end`; the first `blanks` of them read as blanks (they are not the place's).
 uint64_t eight_before(const char* end, size_t blanks) {
-    uint64_t bytes;
-    std::memcpy(&bytes, end - 8, 8);
+    uint64_t bytes = core::word_at(end - 8);
     uint64_t before = blanks ? ~uint64_t{0} >> (64 - 8 * blanks) : 0;
-    return (bytes & ~before) | (' ' * kEach & before);
-}
-
-// The high bit of each byte of `bytes` that is no digit.
-uint64_t not_digits(uint64_t bytes) {
-    uint64_t values = bytes ^ ('0' * kEach);
-    return (((values & ~kHigh) + 0x76 * kEach) | values) & kHigh;
-}
-
-// Digits (a byte each, first the most significant; zero bytes are zero digits) as one number.
-uint32_t whole_of(uint64_t digits) {
-    digits = ((digits * 2561) >> 8) & 0x00FF00FF00FF00FF;
-    digits = ((digits * 6553601) >> 16) & 0x0000FFFF0000FFFF;
-    return static_cast<uint32_t>((digits * 42949672960001) >> 32);
+    return (bytes & ~before) | (' ' * kEachByte & before);
 }
 
 // The front of a number in the bytes of `mask`, which a digit follows: blanks, a minus if `sign`,
@@ -170,11 +157,11 @@ struct Front {
 Front front_of(uint64_t bytes, uint64_t mask, bool sign) {
     uint64_t others = not_digits(bytes) & mask;
     if (!others) return {mask, false, true};
-    auto last = static_cast<size_t>(63 - std::countl_zero(others)) / 8;  // the byte before the digits
+    auto last = static_cast<size_t>(63 - std::countl_zero(others)) / 8;  // the last: the byte before the digits
     auto mark = static_cast<char>(bytes >> (8 * last));
     uint64_t before = (uint64_t{1} << (8 * last)) - 1;
     bool negative = sign & (mark == '-');
-    bool blanks = ((bytes ^ (' ' * kEach)) & before & mask) == 0;
+    bool blanks = ((bytes ^ (' ' * kEachByte)) & before & mask) == 0;
     bool holds = blanks & ((mark == ' ') | negative);
     return {mask & ~(before | uint64_t{0xFF} << (8 * last)), negative, holds};
 }
@@ -185,7 +172,7 @@ std::optional<uint32_t> placed_count(const char* end, size_t width) {
     uint64_t bytes = eight_before(end, width < 8 ? 8 - width : 0);
     Front front = front_of(bytes, ~uint64_t{0} >> 8, false);
     if (!front.holds || (not_digits(bytes) >> 56)) return std::nullopt;  // the last byte, a digit
-    return whole_of((bytes ^ ('0' * kEach)) & (front.digits | uint64_t{0xFF} << 56));
+    return digits_value((bytes ^ ('0' * kEachByte)) & (front.digits | uint64_t{0xFF} << 56));
 }
 
 // A value of two decimals in its place of `width` (7 or 8) bytes that ends at `end`, as parse_f64
@@ -196,8 +183,8 @@ std::optional<double> placed_value(const char* end, size_t width) {
     Front front = front_of(bytes, kWhole, true);
     bool point = ((bytes >> 40) & 0xFF) == '.';
     if (!(front.holds & point) || (not_digits(bytes) & (kDecimals | uint64_t{0xFF} << 32))) return std::nullopt;
-    uint64_t values = bytes ^ ('0' * kEach);
-    double value = static_cast<double>(whole_of(((values & front.digits) << 8) | (values & kDecimals))) / 100.0;
+    uint64_t values = bytes ^ ('0' * kEachByte);
+    double value = static_cast<double>(digits_value(((values & front.digits) << 8) | (values & kDecimals))) / 100.0;
     return std::bit_cast<double>(std::bit_cast<uint64_t>(value) | uint64_t{front.negative} << 63);
 }
 
