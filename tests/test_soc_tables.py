@@ -148,6 +148,7 @@ def test_couplings(write_file, text, expected, failures):
 
 GOOD_SPECTRUM_ROW = next(line for line in spectra_text().splitlines() if "->" in line)
 BAD_SPECTRUM_ROW = GOOD_SPECTRUM_ROW.replace("0.000000018", "0.0000000x8")
+BAD_LABEL_ROW = GOOD_SPECTRUM_ROW.replace("1-3.0A", "  1-.A")  # the state reads, its multiplicity does not
 CUT_SPECTRUM_ROW = "   0   2   32000.5    312.5   0.0123"
 
 
@@ -163,6 +164,8 @@ CUT_SPECTRUM_ROW = "   0   2   32000.5    312.5   0.0123"
     case("populations-after-the-title", STATES + spectra_text(units="(*population)"), [], []),
     case("bad-number", STATES + spectra_text().replace(GOOD_SPECTRUM_ROW, BAD_SPECTRUM_ROW, 1),
          [], malformed("soc_transitions", "a bad number", BAD_SPECTRUM_ROW)),
+    case("bad-state-label", STATES + spectra_text().replace(GOOD_SPECTRUM_ROW, BAD_LABEL_ROW, 1),
+         [], malformed("soc_transitions", "a bad state label", BAD_LABEL_ROW)),
     case("cut-by-the-end", STATES + spectra_text(False).rstrip("\n").rsplit("\n", 1)[0] + "\n" + CUT_SPECTRUM_ROW,
          [], malformed("soc_transitions", "the row ends early", CUT_SPECTRUM_ROW)),
 ])
