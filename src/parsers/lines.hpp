@@ -54,8 +54,9 @@ inline size_t whitespace_length_before(std::string_view text, size_t end) noexce
     return start + length == end ? length : 0;
 }
 
-// Index of the first byte at or after `at` that ends a run of blanks; output files pad
-// their columns with long runs of them, and a field's number with a few.
+// Index of the first byte at or after `at` that ends a run of blanks, or where fewer than eight
+// bytes are left (the callers' own test reads on); output files pad their columns with long runs
+// of blanks, and a field's number with a few.
 inline size_t skip_blank_words(std::string_view text, size_t at) noexcept {
     constexpr uint64_t kBlanks = 0x2020202020202020ull;
     while (text.size() - at >= 8) {
@@ -63,12 +64,11 @@ inline size_t skip_blank_words(std::string_view text, size_t at) noexcept {
         if (others) return at + core::first_byte_of(others);
         at += 8;
     }
-    while (at < text.size() && text[at] == ' ') ++at;
     return at;
 }
 
 // Index of the first byte at or after `at` that may be White_Space (one not above the blank,
-// or not ASCII); the text's size if none is.
+// or not ASCII), or where fewer than eight bytes are left (the caller's own test reads on).
 inline size_t skip_field_bytes(std::string_view text, size_t at) noexcept {
     while (text.size() - at >= 8) {
         uint64_t word = core::word_at(text.data() + at);
@@ -76,7 +76,6 @@ inline size_t skip_field_bytes(std::string_view text, size_t at) noexcept {
         if (stops) return at + core::first_byte_of(stops);
         at += 8;
     }
-    while (at < text.size() && static_cast<unsigned char>(text[at]) > 0x20 && static_cast<unsigned char>(text[at]) < 0x80) ++at;
     return at;
 }
 
